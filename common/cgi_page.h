@@ -1,0 +1,88 @@
+// The page object that every program runs its request through, and the
+// page shell that all programs share (error page, credit block).
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+
+#include "request.h"
+
+constexpr int kTextSize = 256;
+constexpr char kVersion[] = "2.13";
+
+class CgiPage {
+public:
+    CgiPage();
+    virtual ~CgiPage();
+    CgiPage(const CgiPage&) = delete;
+    CgiPage& operator=(const CgiPage&) = delete;
+
+    // Decodes the first two query pairs into boardNum and textNum, then
+    // reads the configuration; returns readConfig's result.
+    virtual int decodeRequest();
+
+    // Reads GuestBook.conf into the configuration fields; returns 1. Ends
+    // the run with the error page and status 1 when the file cannot be
+    // read or names a board directory that does not fit.
+    virtual int readConfig();
+
+    int getMessageCount() const { return messageCount; }
+    int getBoardNum() const { return boardNum; }
+    int getTextNum() const { return textNum; }
+    const char* getBaseDir() const { return baseDir; }
+    const char* getBoardDir() const { return boardDir; }
+    const char* getEmail() const { return email; }
+    const char* getTitleImage() const { return titleImage; }
+    const char* getPassword() const { return password; }
+
+    // Writes `value` in decimal into `buffer` and returns it.
+    static char* intToText(int value, char* buffer, std::size_t size);
+
+    // Prints the common error page with `message` (HTML) in its middle.
+    // Returns; the caller ends the run.
+    void showErrorPage(const char* message);
+
+    // The value of pair k, or the empty text when the decoding did not set it.
+    const char* pairValue(int k) const;
+
+    // Fills `path` with the board directory followed by `name`. Returns 1,
+    // or -1 (and leaves `path` empty) when the path would not fit.
+    int setBoardPath(const char* name);
+
+    int pageFirst;
+    int pageLast;
+    char* header;
+    char* record;
+    FormPair* pairs;
+    int pairCount;  // entries of `pairs` that the decoding set
+    char* queryString;
+    char path[kTextSize];
+    int boardNum;
+    int textNum;
+    int messageCount;
+    std::FILE* stream;
+    char baseDir[kTextSize];
+    char boardDir[kTextSize];
+    char email[kTextSize];
+    char eraseDomain[kTextSize];
+    char titleImage[kTextSize];
+    char password[kTextSize];
+
+protected:
+    // Cuts `count` tokens off the query string into pairs 0 .. count-1.
+    void decodeQueryPairs(int count);
+
+    // Decodes the form body from standard input over the pairs from entry 0.
+    // Returns the number of pairs posted.
+    int decodePostedForm();
+};
+
+// Copies `text` into a field of `size` bytes, cut to fit.
+void copyField(char* field, std::size_t size, const char* text);
+
+// The four credit lines of every page footer; the first opens the font
+// element that the page closes after its mail link.
+void printCreditBlock(const char* version);
+
+// Lines 1 to 3 of every page: html, head with the title, body.
+void printPageHead(const char* version, const char* bodyColour);

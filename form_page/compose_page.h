@@ -1,0 +1,13 @@
+// FormPage's page object: the empty form for a new message.
+#pragma once
+
+#include "cgi_page.h"
+
+class ComposePage : public CgiPage {
+public:
+    // Only the board number is taken, from the first query pair.
+    int decodeRequest() override;
+
+    // Prints the compose form, which posts to SavePage as message -1.
+    void printComposeForm();
+};

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Builds everything with AddressSanitizer and UndefinedBehaviorSanitizer and
+# runs every test through CTest.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/packages.sh
+
+install_missing_packages g++ cmake make libgtest-dev
+
+build=build-test
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DGESIPAN_SANITIZE=ON >/dev/null
+cmake --build "$build" -j"$(nproc)"
+export ASAN_OPTIONS="abort_on_error=0:halt_on_error=1"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+cd "$build"
+ctest --output-on-failure -j"$(nproc)"

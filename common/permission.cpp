@@ -1,5 +1,6 @@
 #include "permission.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "cgi_page.h"
@@ -18,4 +19,11 @@ int passwordMatches(const char* posted, const char* configured) {
         difference |= static_cast<unsigned>(a ^ b);
     }
     return difference == 0 ? 1 : -1;
+}
+
+void showDenialPage(CgiPage& page, const char* ownLine) {
+    char message[kTextSize];
+    std::snprintf(message, sizeof message, "<font color=228b22 size=2>Access denied.</font><br>%c\t\t\t      %s", '\n',
+                  ownLine);
+    page.showErrorPage(message);
 }

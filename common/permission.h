@@ -1,7 +1,18 @@
 // The site password that guards editing and erasing.
 #pragma once
 
+class CgiPage;
+
 // 1 when `posted` is the configured password byte for byte, else -1.
 // A site without a password is closed: an empty `configured` never
-// matches. The time taken does not depend on where the texts differ.
+// matches. A posted text of 256 bytes or more never matches. The time
+// taken does not depend on where the texts differ.
 int passwordMatches(const char* posted, const char* configured);
+
+// Each program's own line of the denial page.
+constexpr char kEditDenied[] = "<font color=454545 size=-1>손님은 수정하기 권한이 없습니다.</font><br>";
+constexpr char kEraseDenied[] = "<font color=454545 size=-1>손님은 글지우기 권한이 없습니다.</font><br>";
+
+// Prints the denial page (the common error page with "Access denied." and
+// `ownLine`). The caller ends the run with status 0.
+void showDenialPage(CgiPage& page, const char* ownLine);

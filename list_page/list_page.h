@@ -1,0 +1,29 @@
+// ListPage's steps on the plain page object: one page of a board's
+// messages, ten at a time, newest first, or the no-data page.
+#pragma once
+
+#include "cgi_page.h"
+
+constexpr int kListPageSize = 10;
+
+// Reads TextCount into messageCount; returns 1, or -1 after printing the
+// no-data page when the board has no index file.
+int readTextCount(CgiPage& page);
+
+// The page head and the column header row; leaves the table open.
+void printListHead(const CgiPage& page);
+
+// Sets pageFirst..pageLast from messageCount and textNum.
+void setPageRange(CgiPage& page);
+
+// The rows from pageLast down to pageFirst, the links and the footer.
+void printList(CgiPage& page);
+
+void printNoDataPage(const CgiPage& page);
+
+// Lines shared by the listing and the no-data page.
+void printBoardTitle(const CgiPage& page);
+void printListFooter(const CgiPage& page);
+
+// Ends the run when the board directory and `name` do not fit `path`.
+void setIndexPathOrRefuse(CgiPage& page);

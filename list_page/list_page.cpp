@@ -116,10 +116,10 @@ void printList(CgiPage& page) {
     const long size = fileSize(page.stream);
     const int n = page.messageCount;
     for (int i = page.pageLast; i >= page.pageFirst; --i) {
-        // Records are found from the end; a file shorter than its count must
-        // not turn header bytes into a row.
+        // Records are found from the end; in a file cut short or left with a
+        // partial record that place may hold header bytes or half records.
         long start = size - (static_cast<long>(n) - i + 1) * kRecordSize;
-        if (start < kHeaderSize) continue;
+        if (start < kHeaderSize || (start - kHeaderSize) % kRecordSize != 0) continue;
         if (ReadRecordFromEnd(page.stream, i, n, page.record) < 0) continue;
         printRow(page);
     }

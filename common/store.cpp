@@ -83,6 +83,8 @@ int BumpReadCount(std::FILE* index, int n, char* record) {
     if (ReadRecord(index, n, record) < 0) return -1;
     int count = fieldNumber(record, field::ReadCount);
     if (count < 0) count = 0;
+    // Ten stored digits parse above the cap; "%4d" of such a value would be cut.
+    if (count > kMaxReadCount) count = kMaxReadCount;
     if (count < kMaxReadCount) ++count;
     putFormatted(record, field::ReadCount, "%4d", count);
     return RewriteRecord(index, n, record);

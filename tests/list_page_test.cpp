@@ -233,13 +233,6 @@ TEST_F(ListPageRun, RowsOnlyForRecordsThatTheFileHolds) {
     EXPECT_TRUE(rowNumbers(listed("BoardNum=1&TextNum=0")).empty());
 }
 
-TEST_F(ListPageRun, MissingConfigurationGivesTheErrorPage) {
-    site.removeConfig();
-    CgiResult result = run("BoardNum=2&TextNum=0");
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(pageOf(result), errorPage("", 2, kConfigMissing, ""));
-}
-
 TEST_F(ListPageRun, IndexPathThatDoesNotFitIsRefused) {
     // The board directory fits its field; with "guestbook.dat" after it the path does not.
     std::string bbsDir = site.bbsDir() + std::string(245 - site.bbsDir().size() - 1, 'd') + "/";

@@ -1,0 +1,21 @@
+# Growth curves of the benchmark; run with -e "data='FILE'; out='PNG'".
+set terminal pngcairo size 1100,450 font "sans,10"
+set output out
+set datafile missing "NaN"
+set multiplot layout 1,2 title "Median wall time per run against the number of messages"
+set logscale x
+set xrange [5:20000]
+set xlabel "messages on the board"
+set ylabel "median µs"
+set key top left
+set grid
+set yrange [0:*]
+set title "Listing and view: one page, one record"
+plot data using 1:2 with linespoints lw 2 pt 7 title "ListPage", \
+     data using 1:3 with linespoints lw 2 pt 5 title "ShowPage"
+set logscale y
+set yrange [*:*]
+set title "Erasing the first message against cp of the index file"
+plot data using 1:4 with linespoints lw 2 pt 7 title "DropPage", \
+     data using 1:5 with linespoints lw 2 pt 5 title "cp"
+unset multiplot

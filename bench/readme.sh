@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Puts results.md into README.md between the benchmark markers, headings
+# one level down; the rest of the README stays as it is.
+#   bench/readme.sh RESULTS_MD README
+set -euo pipefail
+results=$1
+readme=$2
+start='<!-- benchmark results: start -->'
+end='<!-- benchmark results: end -->'
+if ! grep -qF "$start" "$readme" || ! grep -qF "$end" "$readme"; then
+  echo "readme.sh: $readme has no benchmark markers; left unchanged" >&2
+  exit 0
+fi
+body=$(mktemp)
+trap 'rm -f "$body"' EXIT
+sed '1{/^# /d}' "$results" | sed 's/^## /#### /' >"$body"
+awk -v start="$start" -v end="$end" -v body="$body" '
+  $0 == start { print; while ((getline line < body) > 0) print line; skipping = 1; next }
+  $0 == end { skipping = 0 }
+  !skipping { print }
+' "$readme" >"$readme.new"
+mv "$readme.new" "$readme"

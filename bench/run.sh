@@ -1,0 +1,279 @@
+#!/usr/bin/env bash
+# The benchmark: builds the six programs in Release, runs them as CGI
+# processes next to a minimal C program and /bin/true, measures how they
+# grow with the board, and serves them through lighttpd on 127.0.0.1.
+# Writes bench/results/results.md and bench/results/growth.png, and puts the
+# table into README.md between its benchmark markers.
+#
+#   bash bench/run.sh           full run (2000 runs a case, about 10 minutes)
+#   bash bench/run.sh --quick   small counts, to check the harness
+#
+# Counts can be set with RUNS, WEB_REQUESTS, WEB_SECONDS; the build directory
+# with BENCH_BUILD, the server port with BENCH_PORT.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+quick=0
+update_readme=1
+for option in "$@"; do
+  case "$option" in
+    --quick) quick=1 ;;
+    --no-readme) update_readme=0 ;;
+    *) echo "usage: bench/run.sh [--quick] [--no-readme]" >&2; exit 2 ;;
+  esac
+done
+if [ "$quick" = 1 ]; then
+  RUNS=${RUNS:-100}; WEB_REQUESTS=${WEB_REQUESTS:-300}; WEB_SECONDS=${WEB_SECONDS:-5}
+  update_readme=0
+fi
+RUNS=${RUNS:-2000}
+WEB_REQUESTS=${WEB_REQUESTS:-4000}
+WEB_SECONDS=${WEB_SECONDS:-30}
+WEB_CONCURRENCY=${WEB_CONCURRENCY:-4}
+BENCH_PORT=${BENCH_PORT:-18431}
+build=${BENCH_BUILD:-$root/build-bench}
+results=$root/bench/results
+raw=$results/raw
+mkdir -p "$raw"
+
+. scripts/packages.sh
+install_missing_packages gcc g++ cmake make coreutils lighttpd apache2-utils gnuplot-nox
+
+log() { printf '[bench %s] %s\n' "$(date +%H:%M:%S)" "$*" >&2; }
+
+# --- build ------------------------------------------------------------------
+log "building in $build (Release)"
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DGESIPAN_TESTS=OFF -DGESIPAN_SANITIZE=OFF >/dev/null
+cmake --build "$build" -j"$(nproc)" >/dev/null
+tools=$build/benchtools
+mkdir -p "$tools"
+cc -O2 -Wall -Wextra -o "$tools/cgi_bench" bench/cgi_bench.c
+cc -O2 -Wall -Wextra -o "$tools/make_board" bench/make_board.c
+
+programs=()
+for program in FormPage ListPage ShowPage SavePage EditPage DropPage; do
+  [ -x "$build/bin/$program" ] && programs+=("$program")
+done
+have() { [ -x "$build/bin/$1" ]; }
+log "programs built: ${programs[*]}"
+
+# --- site -------------------------------------------------------------------
+site=$build/bench-site
+rm -rf "$site"
+mkdir -p "$site/cgi-bin" "$site/boards" "$site/Image" "$site/pristine" "$site/static"
+for program in "${programs[@]}"; do cp "$build/bin/$program" "$site/cgi-bin/$program.exe"; done
+cgi=$site/cgi-bin
+boards=$site/boards
+pristine=$site/pristine
+
+# Boards: 1 (1000 messages) is read by the per-program runs and the server
+# runs; 2 and 3 (10 each) are posted to and erased from, restored per run;
+# 10/11/12 and 20/21/22 hold 10, 1000 and 9999 messages for growth; 30
+# takes the posts through the server.
+{
+  echo "# benchmark site"
+  echo "BASE_DIR /"
+  echo "BBS_DIR $boards/"
+  echo "EMAIL admin@example.org"
+  echo "Password secret"
+  for board in 1 2 3 10 11 12 20 21 22 30; do echo "$board title$board.gif"; done
+} >"$cgi/GuestBook.conf"
+
+make_board() {  # board count
+  mkdir -p "$boards/$1"
+  "$tools/make_board" "$boards/$1" "$2" "$1"
+  cp "$boards/$1/guestbook.dat" "$pristine/$1.dat"
+}
+log "generating boards"
+make_board 1 1000
+make_board 2 10
+make_board 3 10
+make_board 10 10
+make_board 11 1000
+make_board 12 9999
+make_board 20 10
+make_board 21 1000
+make_board 22 9999
+make_board 30 10
+cp "$boards/3/guestbook5.html" "$pristine/3-body5.html"
+for board in 20 21 22; do cp "$boards/$board/guestbook1.html" "$pristine/$board-body1.html"; done
+
+printf 'name=Kim&email=kim%%40example.org&homepage=http%%3A%%2F%%2Fexample.org%%2F&subject=Bench+subject&body=First+line%%0D%%0ASecond+line%%0D%%0AThird+line' >"$site/post.txt"
+printf 'password=secret' >"$site/password.txt"
+post_length=$(stat -c %s "$site/post.txt")
+password_length=$(stat -c %s "$site/password.txt")
+euc() { printf '%s' "$1" | iconv -f UTF-8 -t EUC-KR; }
+
+# The baseline prints as many bytes as the listing page it stands beside.
+page_bytes=4096
+if have ListPage; then
+  page_bytes=$(cd "$cgi" && env -i QUERY_STRING='BoardNum=1&TextNum=0' REQUEST_METHOD=GET ./ListPage.exe | wc -c)
+  (cd "$cgi" && env -i QUERY_STRING='BoardNum=1&TextNum=0' REQUEST_METHOD=GET ./ListPage.exe) | tail -c +26 >"$site/static/list.html"
+fi
+cc -O2 -Wall -Wextra -DPAGE_BYTES="$page_bytes" -o "$cgi/Baseline.exe" bench/baseline.c
+[ -s "$site/static/list.html" ] || head -c "$page_bytes" /dev/zero | tr '\0' x >"$site/static/list.html"
+
+# --- case files -------------------------------------------------------------
+get_case() {  # name program query [expect]
+  printf 'case %s\nprogram %s\ndir %s\nenv QUERY_STRING=%s\nenv REQUEST_METHOD=GET\nenv REMOTE_ADDR=127.0.0.1\nenv PATH=/usr/bin:/bin\n' \
+    "$1" "$2" "$cgi" "$3"
+  [ -n "${4:-}" ] && printf 'expect %s\n' "$4"
+  return 0
+}
+post_case() {  # name program query stdin length [expect]
+  printf 'case %s\nprogram %s\ndir %s\nenv QUERY_STRING=%s\nenv REQUEST_METHOD=POST\nenv CONTENT_TYPE=application/x-www-form-urlencoded\nenv CONTENT_LENGTH=%s\nenv REMOTE_ADDR=127.0.0.1\nenv REMOTE_HOST=client.example\nenv PATH=/usr/bin:/bin\nstdin %s\n' \
+    "$1" "$2" "$cgi" "$3" "$5" "$4"
+  [ -n "${6:-}" ] && printf 'expect %s\n' "$6"
+  return 0
+}
+
+direct=$raw/direct.cases
+{
+  printf 'case true\nprogram /bin/true\n'
+  get_case Baseline "$cgi/Baseline.exe" '' 'Content-type: text/html'
+  have FormPage && get_case FormPage "$cgi/FormPage.exe" 'BoardNum=1' 'SavePage.exe?BoardNum=1&TextNum=-1'
+  have ListPage && get_case ListPage "$cgi/ListPage.exe" 'BoardNum=1&TextNum=0' 'Subject of message 1000<'
+  have ShowPage && get_case ShowPage "$cgi/ShowPage.exe" 'BoardNum=1&TextNum=500' 'Body of message 500.'
+  if have SavePage; then
+    post_case SavePage "$cgi/SavePage.exe" 'BoardNum=2&TextNum=-1' "$site/post.txt" "$post_length" 'Bench subject'
+    printf 'restore %s %s\nremove %s\n' "$pristine/2.dat" "$boards/2/guestbook.dat" "$boards/2/guestbook11.html"
+  fi
+  have EditPage && post_case EditPage "$cgi/EditPage.exe" 'BoardNum=1&TextNum=500' "$site/password.txt" "$password_length" 'Body of message 500.'
+  if have DropPage; then
+    post_case DropPage "$cgi/DropPage.exe" 'BoardNum=3&TextNum=5' "$site/password.txt" "$password_length" "$(euc '성공적으로 지워졌습니다.')"
+    printf 'restore %s %s\nrestore %s %s\n' "$pristine/3.dat" "$boards/3/guestbook.dat" "$pristine/3-body5.html" "$boards/3/guestbook5.html"
+  fi
+} >"$direct"
+
+reads=$raw/growth-read.cases
+{
+  for pair in 10:10 1000:11 9999:12; do
+    count=${pair%%:*}; board=${pair##*:}
+    have ListPage && get_case "ListPage-$count" "$cgi/ListPage.exe" "BoardNum=$board&TextNum=0" "Subject of message $count<"
+    have ShowPage && get_case "ShowPage-$count" "$cgi/ShowPage.exe" "BoardNum=$board&TextNum=$count" "Body of message $count."
+  done
+  true
+} >"$reads"
+
+# Erasing the first message moves every record: the board is restored from
+# its pristine copy before each run, outside the timed region. Large boards
+# get fewer runs, since each one rewrites megabytes.
+erases=$raw/growth-erase.cases
+{
+  for pair in 10:20:1 1000:21:4 9999:22:20; do
+    count=${pair%%:*}; rest=${pair#*:}; board=${rest%%:*}; divisor=${rest##*:}
+    runs=$((RUNS / divisor)); [ "$runs" -lt 20 ] && runs=20
+    bytes=$((125 + 410 * count))
+    if have DropPage; then
+      post_case "DropPage-$count" "$cgi/DropPage.exe" "BoardNum=$board&TextNum=1" "$site/password.txt" "$password_length" 'Successfully removed.'
+      printf 'restore %s %s\nrestore %s %s\nruns %s\nbytes %s\n' "$pristine/$board.dat" "$boards/$board/guestbook.dat" \
+        "$pristine/$board-body1.html" "$boards/$board/guestbook1.html" "$runs" "$bytes"
+    fi
+    printf 'case cp-%s\nprogram /bin/cp\narg %s\narg %s\nremove %s\nruns %s\nbytes %s\n' "$count" "$pristine/$board.dat" \
+      "$site/copy.dat" "$site/copy.dat" "$runs" "$bytes"
+  done
+} >"$erases"
+
+bench_cases() {  # casefile output
+  if ! "$tools/cgi_bench" -n "$RUNS" -w 20 -r "$raw" "$1" >"$2"; then
+    log "FAILED runs in $1 (see above); results would be meaningless"
+    exit 1
+  fi
+}
+log "direct runs: $RUNS per case"
+bench_cases "$direct" "$raw/direct.tsv"
+log "growth: listing and view"
+bench_cases "$reads" "$raw/growth-read.tsv"
+log "growth: erase against cp"
+bench_cases "$erases" "$raw/growth-erase.tsv"
+
+# --- through the web server -------------------------------------------------
+if (exec 3<>"/dev/tcp/127.0.0.1/$BENCH_PORT") 2>/dev/null; then
+  log "port $BENCH_PORT is taken; set BENCH_PORT"
+  exit 1
+fi
+cat >"$site/lighttpd.conf" <<EOF
+server.modules = ("mod_cgi")
+server.document-root = "$site"
+server.bind = "127.0.0.1"
+server.port = $BENCH_PORT
+server.errorlog = "$raw/lighttpd-error.log"
+server.max-connections = 64
+mimetype.assign = (".html" => "text/html")
+cgi.assign = (".exe" => "")
+EOF
+lighttpd -tt -f "$site/lighttpd.conf" >/dev/null
+lighttpd -D -f "$site/lighttpd.conf" &
+server=$!
+trap 'kill "$server" 2>/dev/null || true; wait "$server" 2>/dev/null || true' EXIT
+for _ in $(seq 50); do
+  (exec 3<>"/dev/tcp/127.0.0.1/$BENCH_PORT") 2>/dev/null && break
+  sleep 0.1
+done
+cp "$pristine/30.dat" "$boards/30/guestbook.dat"
+
+url=http://127.0.0.1:$BENCH_PORT
+web=$raw/web.tsv
+: >"$web"
+# One request by hand, to see that the server runs the program as a CGI.
+fetch() {  # path
+  exec 3<>"/dev/tcp/127.0.0.1/$BENCH_PORT"
+  printf 'GET %s HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n' "$1" >&3
+  cat <&3
+  exec 3<&-
+}
+web_case() {  # name path expect [post file]
+  local name=$1 path=$2 expect=$3 post=${4:-}
+  local form=()
+  [ -n "$post" ] && form=(-p "$post" -T application/x-www-form-urlencoded)
+  if [ -z "$post" ] && ! fetch "$path" | grep -qF -- "$expect"; then
+    log "$name through the server: response lacks '$expect'"
+    exit 1
+  fi
+  ab -q -n 50 -c 2 "${form[@]}" "$url$path" >/dev/null
+  ab -q -c "$WEB_CONCURRENCY" -t "$WEB_SECONDS" -n "$WEB_REQUESTS" -e "$raw/web-$name.csv" "${form[@]}" \
+    "$url$path" >"$raw/web-$name.txt"
+  # Length differences are not failures: a view prints its growing read count.
+  awk -v name="$name" -F, '
+    FNR == NR {
+      if ($0 ~ /^Requests per second:/) { split($0, f, " +"); rps = f[4] }
+      if ($0 ~ /^Complete requests:/) { split($0, f, " +"); done = f[3] }
+      if ($0 ~ /Connect: [0-9]+, Receive/) {
+        gsub(/[^0-9,]/, "", $0); split($0, f, ","); failed = f[1] + f[2] + f[4]
+      }
+      if ($0 ~ /^Non-2xx responses:/) { split($0, f, " +"); bad = f[3] }
+      next
+    }
+    $1 == 50 { p50 = $2 } $1 == 90 { p90 = $2 } $1 == 99 { p99 = $2 }
+    END { printf "%s\t%s\t%d\t%d\t%s\t%s\t%s\n", name, rps, done, failed + bad, p50, p90, p99 }
+  ' "$raw/web-$name.txt" "$raw/web-$name.csv" >>"$web"
+}
+log "through lighttpd: $WEB_REQUESTS requests or $WEB_SECONDS s per target, $WEB_CONCURRENCY at a time"
+web_case static /static/list.html '</html>'
+web_case Baseline /cgi-bin/Baseline.exe 'xxxxxxxx'
+have ListPage && web_case ListPage '/cgi-bin/ListPage.exe?BoardNum=1&TextNum=0' 'Subject of message 1000<'
+have ShowPage && web_case ShowPage '/cgi-bin/ShowPage.exe?BoardNum=1&TextNum=500' 'Body of message 500.'
+have SavePage && web_case SavePage '/cgi-bin/SavePage.exe?BoardNum=30&TextNum=-1' '' "$site/post.txt"
+kill "$server"
+wait "$server" 2>/dev/null || true
+trap - EXIT
+
+# The posts must have landed: the board grows by one record per post.
+if have SavePage; then
+  posted=$(awk -F'\t' '$1 == "SavePage" { print $3 }' "$web")
+  size=$(stat -c %s "$boards/30/guestbook.dat")
+  expected=$((125 + 410 * (10 + posted + 50)))
+  if [ "$size" -ne "$expected" ]; then
+    log "posting through the server: board is $size bytes, expected $expected"
+    exit 1
+  fi
+fi
+
+# --- report -----------------------------------------------------------------
+log "writing results"
+bash "$root/bench/report.sh" "$raw" "$results" "$page_bytes"
+if [ "$update_readme" = 1 ]; then
+  bash "$root/bench/readme.sh" "$results/results.md" "$root/README.md"
+fi
+log "done: $results/results.md, $results/growth.png"

@@ -46,9 +46,16 @@ log() { printf '[bench %s] %s\n' "$(date +%H:%M:%S)" "$*" >&2; }
 log "building in $build (Release)"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DGESIPAN_TESTS=OFF -DGESIPAN_SANITIZE=OFF >/dev/null
 cmake --build "$build" -j"$(nproc)" >/dev/null
+# The same programs linked dynamically, to show what static linking buys.
+cmake -S "$root" -B "$build/dynamic" -DCMAKE_BUILD_TYPE=Release -DGESIPAN_TESTS=OFF -DGESIPAN_SANITIZE=OFF \
+  -DGESIPAN_STATIC_PROGRAMS=OFF >/dev/null
+cmake --build "$build/dynamic" -j"$(nproc)" >/dev/null
 tools=$build/benchtools
 mkdir -p "$tools"
-cc -O2 -Wall -Wextra -o "$tools/cgi_bench" bench/cgi_bench.c
+# Static, so that the driver's own small resident set is the floor of the
+# peak memory figures rather than a dynamic libc's.
+cc -O2 -Wall -Wextra -static -o "$tools/cgi_bench" bench/cgi_bench.c 2>/dev/null ||
+  cc -O2 -Wall -Wextra -o "$tools/cgi_bench" bench/cgi_bench.c
 cc -O2 -Wall -Wextra -o "$tools/make_board" bench/make_board.c
 
 programs=()
@@ -62,7 +69,10 @@ log "programs built: ${programs[*]}"
 site=$build/bench-site
 rm -rf "$site"
 mkdir -p "$site/cgi-bin" "$site/boards" "$site/Image" "$site/pristine" "$site/static"
-for program in "${programs[@]}"; do cp "$build/bin/$program" "$site/cgi-bin/$program.exe"; done
+for program in "${programs[@]}"; do
+  cp "$build/bin/$program" "$site/cgi-bin/$program.exe"
+  cp "$build/dynamic/bin/$program" "$site/cgi-bin/$program-dynamic.exe"
+done
 cgi=$site/cgi-bin
 boards=$site/boards
 pristine=$site/pristine
@@ -112,6 +122,7 @@ if have ListPage; then
   (cd "$cgi" && env -i QUERY_STRING='BoardNum=1&TextNum=0' REQUEST_METHOD=GET ./ListPage.exe) | tail -c +26 >"$site/static/list.html"
 fi
 cc -O2 -Wall -Wextra -DPAGE_BYTES="$page_bytes" -o "$cgi/Baseline.exe" bench/baseline.c
+cc -O2 -Wall -Wextra -static -DPAGE_BYTES="$page_bytes" -o "$cgi/Baseline-static.exe" bench/baseline.c
 [ -s "$site/static/list.html" ] || head -c "$page_bytes" /dev/zero | tr '\0' x >"$site/static/list.html"
 
 # --- case files -------------------------------------------------------------
@@ -132,6 +143,7 @@ direct=$raw/direct.cases
 {
   printf 'case true\nprogram /bin/true\n'
   get_case Baseline "$cgi/Baseline.exe" '' 'Content-type: text/html'
+  get_case Baseline-static "$cgi/Baseline-static.exe" '' 'Content-type: text/html'
   have FormPage && get_case FormPage "$cgi/FormPage.exe" 'BoardNum=1' 'SavePage.exe?BoardNum=1&TextNum=-1'
   have ListPage && get_case ListPage "$cgi/ListPage.exe" 'BoardNum=1&TextNum=0' 'Subject of message 1000<'
   have ShowPage && get_case ShowPage "$cgi/ShowPage.exe" 'BoardNum=1&TextNum=500' 'Body of message 500.'
@@ -144,6 +156,12 @@ direct=$raw/direct.cases
     post_case DropPage "$cgi/DropPage.exe" 'BoardNum=3&TextNum=5' "$site/password.txt" "$password_length" "$(euc '성공적으로 지워졌습니다.')"
     printf 'restore %s %s\nrestore %s %s\n' "$pristine/3.dat" "$boards/3/guestbook.dat" "$pristine/3-body5.html" "$boards/3/guestbook5.html"
   fi
+  if have ListPage; then
+    get_case ListPage-dynamic "$cgi/ListPage-dynamic.exe" 'BoardNum=1&TextNum=0' 'Subject of message 1000<'
+  fi
+  have FormPage && get_case FormPage-dynamic "$cgi/FormPage-dynamic.exe" 'BoardNum=1' 'SavePage.exe?BoardNum=1&TextNum=-1'
+  have ShowPage && get_case ShowPage-dynamic "$cgi/ShowPage-dynamic.exe" 'BoardNum=1&TextNum=500' 'Body of message 500.'
+  true
 } >"$direct"
 
 reads=$raw/growth-read.cases

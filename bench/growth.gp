@@ -7,7 +7,7 @@ set logscale x
 set xrange [5:20000]
 set xlabel "messages on the board"
 set ylabel "median µs"
-set key top left
+set key bottom right
 set grid
 set yrange [0:*]
 set title "Listing and view: one page, one record"

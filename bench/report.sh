@@ -48,8 +48,9 @@ baseline=$(value "$direct" Baseline 4)
   echo "SavePage posts a new message to a board of 10 and DropPage erases message 5 of 10, both boards"
   echo "restored from a copy before every run, outside the timed region."
   echo
-  echo "Peak memory is the child's maximum resident set from wait4; Linux counts the spawning driver's own"
-  echo "$(cat "$raw/driver-maxrss.txt" 2>/dev/null || echo '?') KiB into it, so that figure is a floor: a program shown at it used no more."
+  echo "Peak memory is the child's maximum resident set from wait4. Linux counts the spawning driver's own"
+  echo "resident set (about $(cat "$raw/driver-maxrss.txt" 2>/dev/null || echo '?') KiB, static) into it, so the smallest figures are a floor: a program"
+  echo "shown at the same figure as the static minimal C program used no more than it."
   echo
   echo "| Program | median µs | p99 µs | peak memory KiB | page bytes | median / minimal C | goal ≤ 1.3 |"
   echo "|---|---:|---:|---:|---:|---:|---|"

@@ -43,6 +43,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "stats.h"
+
 #define MAX_CASES 64
 #define MAX_LIST 32
 
@@ -289,19 +291,6 @@ static double run_once(struct bench_case *c, int record) {
 static int compare_double(const void *a, const void *b) {
     double x = *(const double *)a, y = *(const double *)b;
     return (x > y) - (x < y);
-}
-
-/* Nearest-rank percentile of sorted samples. */
-static double percentile(const double *sorted, int n, double p) {
-    int rank = (int)((p / 100.0) * n + 0.999999);
-    if (rank < 1) rank = 1;
-    if (rank > n) rank = n;
-    return sorted[rank - 1];
-}
-
-static double median(const double *sorted, int n) {
-    if (n % 2) return sorted[n / 2];
-    return (sorted[n / 2 - 1] + sorted[n / 2]) / 2.0;
 }
 
 int main(int argc, char **argv) {

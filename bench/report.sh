@@ -17,7 +17,9 @@ web=$raw/web.tsv
 value() {  # file case column
   awk -F'\t' -v name="$2" -v col="$3" '$1 == name { print $col; found = 1 } END { if (!found) print "" }' "$1"
 }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a == "" || b == "" || b == 0) print ""; else printf "%.2f", a / b }'; }
+# Verdicts are taken on four decimals; the tables round to two.
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a == "" || b == "" || b == 0) print ""; else printf "%.4f", a / b }'; }
+shown() { awk -v r="$1" -v d="${2:-2}" 'BEGIN { if (r == "") print "no value"; else printf "%.*f", d, r }'; }
 verdict() {  # value op limit
   awk -v v="$1" -v op="$2" -v l="$3" 'BEGIN {
     if (v == "") { print "not measured"; exit }
@@ -92,7 +94,7 @@ baseline=$(value "$direct" Baseline 4)
     large=$(value "$reads" "$program-9999" 4)
     r=$(ratio "$large" "$small")
     printf '| `%s` | %.0f | %.0f | %.0f | %s | %s |\n' "$program" "$small" "$(value "$reads" "$program-1000" 4)" "$large" \
-      "$r" "$(verdict "$r" '<=' 1.1)"
+      "$(shown "$r")" "$(verdict "$r" '<=' 1.1)"
   done
   echo
   echo "Erasing the first message rewrites the whole index file; \`cp\` copies the same file as a fresh"
@@ -111,7 +113,7 @@ baseline=$(value "$direct" Baseline 4)
     [ "$count" = 9999 ] && goal=$(verdict "$r" '>=' 0.5)
     awk -v c="$count" -v b="$bytes" -v n="$n" -v d="$drop" -v p="$copy" -v r="$r" -v g="$goal" 'BEGIN {
       if (d == "") printf "| %d | %d | %d | not built | | %.0f | %.1f | | %s |\n", c, b, n, p, b / p, g
-      else printf "| %d | %d | %d | %.0f | %.1f | %.0f | %.1f | %s | %s |\n", c, b, n, d, b / d, p, b / p, r, g
+      else printf "| %d | %d | %d | %.0f | %.1f | %.0f | %.1f | %.2f | %s |\n", c, b, n, d, b / d, p, b / p, r, g
     }'
   done
   echo
@@ -135,16 +137,20 @@ baseline=$(value "$direct" Baseline 4)
   echo "## Goals"
   echo
   worst=$(awk -F'\t' -v base="$baseline" '$1 != "true" && $1 !~ /^Baseline/ && $1 !~ /-dynamic$/ { r = $4 / base; if (r > w) { w = r; n = $1 } }
-    END { printf "%.2f %s", w, n }' "$direct")
-  echo "- Every program's median within 1.3 times the minimal C program's: $(verdict "${worst% *}" '<=' 1.3) (highest: \`${worst#* }\` at ${worst% *})."
+    END { if (n != "") printf "%.4f %s", w, n }' "$direct")
+  if [ -n "$worst" ]; then
+    echo "- Every program's median within 1.3 times the minimal C program's: $(verdict "${worst% *}" '<=' 1.3) (highest: \`${worst#* }\` at $(shown "${worst% *}" 3))."
+  else
+    echo "- Every program's median within 1.3 times the minimal C program's: not measured."
+  fi
   for program in ListPage ShowPage; do
     r=$(ratio "$(value "$reads" "$program-9999" 4)" "$(value "$reads" "$program-10" 4)")
-    echo "- \`$program\` on 9999 messages within 1.1 times its time on 10: $(verdict "$r" '<=' 1.1) (${r:-no value})."
+    echo "- \`$program\` on 9999 messages within 1.1 times its time on 10: $(verdict "$r" '<=' 1.1) ($(shown "$r" 3))."
   done
   r=$(ratio "$(value "$erases" cp-9999 4)" "$(value "$erases" DropPage-9999 4)")
-  echo "- \`DropPage\` on 9999 messages at no less than half a plain copy's throughput: $(verdict "$r" '>=' 0.5) (${r:-no value})."
+  echo "- \`DropPage\` on 9999 messages at no less than half a plain copy's throughput: $(verdict "$r" '>=' 0.5) ($(shown "$r" 3) of it)."
   r=$(ratio "$base_rps" "$(value "$web" ListPage 2)")
-  echo "- Through the server, the listing within 1.3 times the minimal C CGI program's requests per second: $(verdict "$r" '<=' 1.3) (${r:-no value})."
+  echo "- Through the server, the listing within 1.3 times the minimal C CGI program's requests per second: $(verdict "$r" '<=' 1.3) ($(shown "$r" 3))."
 } >"$md"
 
 # Growth curves: the reads on the left, the erase against cp on the right.
@@ -160,4 +166,6 @@ data=$raw/growth.dat
     echo "$line"
   done
 } >"$data"
-gnuplot -e "data='$data'; out='$results/growth.png'" "$here/growth.gp"
+if [ "${BENCH_PLOT:-1}" = 1 ]; then
+  gnuplot -e "data='$data'; out='$results/growth.png'" "$here/growth.gp"
+fi

@@ -290,7 +290,7 @@ fi
 
 # --- report -----------------------------------------------------------------
 log "writing results"
-bash "$root/bench/report.sh" "$raw" "$results" "$page_bytes"
+WEB_CONCURRENCY=$WEB_CONCURRENCY bash "$root/bench/report.sh" "$raw" "$results" "$page_bytes"
 if [ "$update_readme" = 1 ]; then
   bash "$root/bench/readme.sh" "$results/results.md" "$root/README.md"
 fi

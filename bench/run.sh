@@ -144,24 +144,24 @@ direct=$raw/direct.cases
   printf 'case true\nprogram /bin/true\n'
   get_case Baseline "$cgi/Baseline.exe" '' 'Content-type: text/html'
   get_case Baseline-static "$cgi/Baseline-static.exe" '' 'Content-type: text/html'
-  have FormPage && get_case FormPage "$cgi/FormPage.exe" 'BoardNum=1' 'SavePage.exe?BoardNum=1&TextNum=-1'
-  have ListPage && get_case ListPage "$cgi/ListPage.exe" 'BoardNum=1&TextNum=0' 'Subject of message 1000<'
-  have ShowPage && get_case ShowPage "$cgi/ShowPage.exe" 'BoardNum=1&TextNum=500' 'Body of message 500.'
-  if have SavePage; then
-    post_case SavePage "$cgi/SavePage.exe" 'BoardNum=2&TextNum=-1' "$site/post.txt" "$post_length" 'Bench subject'
-    printf 'restore %s %s\nremove %s\n' "$pristine/2.dat" "$boards/2/guestbook.dat" "$boards/2/guestbook11.html"
-  fi
-  have EditPage && post_case EditPage "$cgi/EditPage.exe" 'BoardNum=1&TextNum=500' "$site/password.txt" "$password_length" 'Body of message 500.'
-  if have DropPage; then
-    post_case DropPage "$cgi/DropPage.exe" 'BoardNum=3&TextNum=5' "$site/password.txt" "$password_length" "$(euc '성공적으로 지워졌습니다.')"
-    printf 'restore %s %s\nrestore %s %s\n' "$pristine/3.dat" "$boards/3/guestbook.dat" "$pristine/3-body5.html" "$boards/3/guestbook5.html"
-  fi
-  if have ListPage; then
-    get_case ListPage-dynamic "$cgi/ListPage-dynamic.exe" 'BoardNum=1&TextNum=0' 'Subject of message 1000<'
-  fi
-  have FormPage && get_case FormPage-dynamic "$cgi/FormPage-dynamic.exe" 'BoardNum=1' 'SavePage.exe?BoardNum=1&TextNum=-1'
-  have ShowPage && get_case ShowPage-dynamic "$cgi/ShowPage-dynamic.exe" 'BoardNum=1&TextNum=500' 'Body of message 500.'
-  true
+  # Each program statically linked (as built) and dynamically linked.
+  for variant in '' -dynamic; do
+    have FormPage && get_case "FormPage$variant" "$cgi/FormPage$variant.exe" 'BoardNum=1' 'SavePage.exe?BoardNum=1&TextNum=-1'
+    have ListPage && get_case "ListPage$variant" "$cgi/ListPage$variant.exe" 'BoardNum=1&TextNum=0' 'Subject of message 1000<'
+    have ShowPage && get_case "ShowPage$variant" "$cgi/ShowPage$variant.exe" 'BoardNum=1&TextNum=500' 'Body of message 500.'
+    if have SavePage; then
+      post_case "SavePage$variant" "$cgi/SavePage$variant.exe" 'BoardNum=2&TextNum=-1' "$site/post.txt" "$post_length" 'Bench subject'
+      printf 'restore %s %s\nremove %s\n' "$pristine/2.dat" "$boards/2/guestbook.dat" "$boards/2/guestbook11.html"
+    fi
+    have EditPage && post_case "EditPage$variant" "$cgi/EditPage$variant.exe" 'BoardNum=1&TextNum=500' "$site/password.txt" \
+      "$password_length" 'Body of message 500.'
+    if have DropPage; then
+      post_case "DropPage$variant" "$cgi/DropPage$variant.exe" 'BoardNum=3&TextNum=5' "$site/password.txt" "$password_length" \
+        "$(euc '성공적으로 지워졌습니다.')"
+      printf 'restore %s %s\nrestore %s %s\n' "$pristine/3.dat" "$boards/3/guestbook.dat" "$pristine/3-body5.html" \
+        "$boards/3/guestbook5.html"
+    fi
+  done
 } >"$direct"
 
 reads=$raw/growth-read.cases

@@ -128,6 +128,7 @@ baseline=$(value "$direct" Baseline 4)
   base_rps=$(value "$web" Baseline 2)
   awk -F'\t' -v base="$base_rps" '{
     label = $1 == "static" ? "static file" : ($1 == "Baseline" ? "minimal C CGI" : "`" $1 "`")
+    if ($1 == "Baseline-static") label = "minimal C CGI, linked statically"
     if ($1 == "ListPage") label = label " (listing)"
     if ($1 == "ShowPage") label = label " (view)"
     if ($1 == "SavePage") label = label " (posting)"
@@ -148,7 +149,7 @@ baseline=$(value "$direct" Baseline 4)
     echo "- \`$program\` on 9999 messages within 1.1 times its time on 10: $(verdict "$r" '<=' 1.1) ($(shown "$r" 3))."
   done
   r=$(ratio "$(value "$erases" cp-9999 4)" "$(value "$erases" DropPage-9999 4)")
-  echo "- \`DropPage\` on 9999 messages at no less than half a plain copy's throughput: $(verdict "$r" '>=' 0.5) ($(shown "$r" 3) of it)."
+  echo "- \`DropPage\` on 9999 messages at no less than half a plain copy's throughput: $(verdict "$r" '>=' 0.5) (DropPage / cp: $(shown "$r" 3))."
   r=$(ratio "$base_rps" "$(value "$web" ListPage 2)")
   echo "- Through the server, the listing within 1.3 times the minimal C CGI program's requests per second: $(verdict "$r" '<=' 1.3) ($(shown "$r" 3))."
 } >"$md"

@@ -273,6 +273,7 @@ web_case() {  # name path expect [post file]
 log "through lighttpd: $WEB_REQUESTS requests or $WEB_SECONDS s per target, $WEB_CONCURRENCY at a time"
 web_case static /static/list.html '</html>'
 web_case Baseline /cgi-bin/Baseline.exe 'xxxxxxxx'
+web_case Baseline-static /cgi-bin/Baseline-static.exe 'xxxxxxxx'
 have ListPage && web_case ListPage '/cgi-bin/ListPage.exe?BoardNum=1&TextNum=0' 'Subject of message 1000<'
 have ShowPage && web_case ShowPage '/cgi-bin/ShowPage.exe?BoardNum=1&TextNum=500' 'Body of message 500.'
 have SavePage && web_case SavePage '/cgi-bin/SavePage.exe?BoardNum=30&TextNum=-1' '' "$site/post.txt"

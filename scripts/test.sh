@@ -6,6 +6,8 @@ cd "$(dirname "$0")/.."
 . scripts/packages.sh
 
 install_missing_packages g++ cmake make libgtest-dev
+# clang and its libFuzzer runtime for the fuzz targets.
+install_missing_packages clang libclang-rt-14-dev
 
 build=build-test
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DGESIPAN_SANITIZE=ON >/dev/null

@@ -1,0 +1,78 @@
+// The visitor-text filter: whatever it prints holds no script element, no
+// event-handler attribute and no script URL inside a tag it let through.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "html.h"
+#include "markup_filter.h"
+
+namespace {
+
+char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+bool isAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+void fail(const char* what, const std::string& out) {
+    std::fprintf(stderr, "unsafe output (%s): %s\n", what, out.c_str());
+    std::abort();
+}
+
+bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r'; }
+
+// Reads `out` the way a browser's tokenizer does and checks each tag it opens.
+void checkSafe(const std::string& out) {
+    const std::size_t n = out.size();
+    for (std::size_t k = 0; k < n; ++k) {
+        if (out[k] != '<' || k + 1 >= n) continue;
+        std::size_t j = k + 1;
+        if (out[j] == '!' || out[j] == '?') fail("comment or declaration", out);
+        if (out[j] == '/') ++j;
+        if (j >= n || !isAlpha(out[j])) continue;
+        std::string element;
+        while (j < n && !isSpace(out[j]) && out[j] != '/' && out[j] != '>') element += lower(out[j++]);
+        for (const char* bad : {"script", "svg", "math", "iframe", "style", "object", "embed", "frame", "base",
+                                "meta", "link", "form", "textarea", "xmp", "plaintext", "noscript", "template"})
+            if (element == bad) fail("element", out);
+        for (;;) {
+            while (j < n && (isSpace(out[j]) || out[j] == '/')) ++j;
+            if (j >= n) fail("unfinished tag", out);
+            if (out[j] == '>') break;
+            std::string name(1, lower(out[j++]));
+            while (j < n && !isSpace(out[j]) && out[j] != '/' && out[j] != '>' && out[j] != '=') name += lower(out[j++]);
+            while (j < n && isSpace(out[j])) ++j;
+            std::string value;
+            if (j < n && out[j] == '=') {
+                ++j;
+                while (j < n && isSpace(out[j])) ++j;
+                if (j < n && (out[j] == '"' || out[j] == '\'')) {
+                    std::size_t close = out.find(out[j], j + 1);
+                    if (close == std::string::npos) fail("unfinished value", out);
+                    value = out.substr(j + 1, close - j - 1);
+                    j = close + 1;
+                } else {
+                    while (j < n && !isSpace(out[j]) && out[j] != '>') value += out[j++];
+                }
+            }
+            if (name.compare(0, 2, "on") == 0) fail("event handler", out);
+            if (name == "style") fail("style", out);
+            if ((name == "href" || name == "src") && hasForbiddenScheme(value.data(), value.size()))
+                fail("script url", out);
+        }
+        k = j;
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string out = visitorText(reinterpret_cast<const char*>(data), size);
+    checkSafe(out);
+    std::string text(reinterpret_cast<const char*>(data), size);
+    text = text.c_str();
+    const std::string href = hrefValue(text.c_str());
+    if (href.find_first_of(" \t\n\r\f\"'<>=`") != std::string::npos) fail("href break-out", href);
+    const std::string home = homepageHref(text.c_str());
+    if (!home.empty() && hasForbiddenScheme(home.data(), home.size())) fail("home page scheme", home);
+    return 0;
+}

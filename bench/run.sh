@@ -5,7 +5,7 @@
 # Writes bench/results/results.md and bench/results/growth.png, and puts the
 # table into README.md between its benchmark markers.
 #
-#   bash bench/run.sh           full run (2000 runs a case, about 10 minutes)
+#   bash bench/run.sh           full run (2000 runs a case, a few minutes)
 #   bash bench/run.sh --quick   small counts, to check the harness
 #
 # Counts can be set with RUNS, WEB_REQUESTS, WEB_SECONDS; the build directory

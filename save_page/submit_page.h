@@ -1,0 +1,55 @@
+// SavePage's page object: a posted compose or edit form, stored and shown.
+#pragma once
+
+#include "board_lock.h"
+#include "cgi_page.h"
+
+class SubmitPage : public CgiPage {
+public:
+    // Environment, date and time, the two query pairs, the form body, then
+    // the configuration; `path` is left holding the board directory.
+    int decodeRequest() override;
+
+    // 1 when name, subject and body were posted non-empty, else -1.
+    int hasRequiredFields() const;
+
+    // The page that asks for the missing fields; ends the run with status 0.
+    [[noreturn]] void showMissingFieldsPage();
+
+    // An edit (textNum other than -1) needs the site password as the
+    // sixth posted value; ends the run with the denial page otherwise.
+    void requireEditPermission();
+
+    // Stores a new message or replaces message textNum, under the board's
+    // lock, and writes its body file. Ends the run on any refusal.
+    void storeMessage();
+
+    void showStoredMessage();
+    void showListLink();
+
+    int contentLength = 0;
+    int fileSerial = 0;
+    char bodyPath[kTextSize] = "";
+    const char* remoteHost = nullptr;
+    char timeText[20] = "";
+    char dateText[20] = "";
+    char stampText[52] = "";
+
+private:
+    // The value posted at `position` (1 = name ... 5 = body, 6 = password),
+    // or the empty text when the form had fewer pairs.
+    const char* posted(int position) const;
+
+    void fillRecord(bool newMessage);
+    void storeNewMessage(bool freshStore, int count, int serial);
+    void replaceMessage(int count);
+    // Writes the body with each CR as "<br>" into `target`; 1 or -1.
+    int writeBodyFile(const char* target);
+    // Puts the index back as it was before a failed post.
+    void restoreIndex(bool freshStore, const char* oldHeader, int count);
+
+    [[noreturn]] void refuse(const char* format, const char* detail = "");
+
+    int postedCount = 0;
+    BoardLock boardLock;
+};

@@ -1,0 +1,27 @@
+#include "guarded_page.h"
+
+#include <cstring>
+
+#include "output.h"
+#include "permission.h"
+
+int GuardedPage::decodeRequest() {
+    decodeQueryPairs(2);
+    boardNum = decimalValue(pairs[0].value);
+    textNum = decimalValue(pairs[1].value);
+    decodePostedForm();
+    const char* first = pairValue(0);
+    passwordTooLong = std::strlen(first) >= sizeof postedPassword;
+    copyField(postedPassword, sizeof postedPassword, passwordTooLong ? "" : first);
+    return readConfig();
+}
+
+int GuardedPage::checkPassword() const {
+    if (passwordTooLong) return -1;
+    return passwordMatches(postedPassword, password);
+}
+
+void GuardedPage::showDenial(const char* ownLine) {
+    showDenialPage(*this, ownLine);
+    endRun(0);
+}

@@ -1,0 +1,24 @@
+// The page object of the two programs that change a stored message:
+// they need the site password, posted as the form's first value.
+#pragma once
+
+#include "cgi_page.h"
+
+class GuardedPage : public CgiPage {
+public:
+    // Two query pairs, the form body, the first posted value as the
+    // password, then the configuration.
+    int decodeRequest() override;
+
+    // 1 when the posted password is the site's, else -1.
+    int checkPassword() const;
+
+    // The denial page with the program's own line; ends the run with status 0.
+    [[noreturn]] void showDenial(const char* ownLine);
+
+    char postedPassword[kTextSize] = "";
+
+private:
+    // A posted value too long for the field is a mismatch, never a cut match.
+    bool passwordTooLong = false;
+};

@@ -18,3 +18,8 @@ std::string homepageHref(const char* text);
 
 // A text inside a double-quoted attribute value: "&" and the quotation mark escaped.
 std::string attributeValue(const char* text);
+
+// A stored body as text-area content: every exact "<br>" dropped, "&" and
+// the "<" of a closing textarea tag escaped, so the browser posts back the
+// text the visitor wrote.
+std::string textAreaText(const std::string& body);

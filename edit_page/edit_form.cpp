@@ -1,43 +1,7 @@
-#include <cstring>
-#include <strings.h>
-
 #include "edit_page.h"
 #include "html.h"
 #include "output.h"
 #include "store.h"
-
-namespace {
-
-std::string dropLineBreaks(const std::string& body) {
-    std::string text;
-    for (std::size_t i = 0; i < body.size(); ++i) {
-        if (body.compare(i, 4, "<br>") == 0) {
-            i += 3;
-        } else {
-            text += body[i];
-        }
-    }
-    return text;
-}
-
-}  // namespace
-
-std::string textAreaText(const std::string& body) {
-    // Escaping after the breaks are dropped also catches a closing tag
-    // that only forms once a "<br>" inside it is gone.
-    const std::string text = dropLineBreaks(body);
-    std::string escaped;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '&') {
-            escaped += "&amp;";
-        } else if (text[i] == '<' && strncasecmp(text.c_str() + i, "</textarea", 10) == 0) {
-            escaped += "&lt;";
-        } else {
-            escaped += text[i];
-        }
-    }
-    return escaped;
-}
 
 void printEditForm(const GuardedPage& page, const std::string& body) {
     const char* r = page.record;

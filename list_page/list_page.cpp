@@ -83,7 +83,9 @@ long fileSize(std::FILE* file) {
 
 void printRow(const CgiPage& page) {
     const char* r = page.record;
-    std::string textNum = fieldText(r, field::TextNum);
+    // Numbers and dates are the programs' own, but a damaged index could hold
+    // anything there: they take the same way as visitor text.
+    std::string textNum = visitorText(fieldText(r, field::TextNum).c_str());
     std::string name = visitorText(fieldText(r, field::Name).c_str());
     std::string email = fieldText(r, field::Email);
     emit("<tr>");
@@ -94,11 +96,11 @@ void printRow(const CgiPage& page) {
         emit("<td bgcolor=#d0eeed align=center><font size=-1><a href=mailto:%s></font><font size=-1>%s</font></a></td>",
              hrefValue(email.c_str()).c_str(), name.c_str());
     }
-    emit("<td bgcolor=#d0eeed align=center><font size=-1>%s</font></td>", fieldText(r, field::Date).c_str());
-    emit("<td bgcolor=#d0eeed align=center><font size=-1>%s</font></td>", fieldText(r, field::ReadCount).c_str());
-    emit("<td bgcolor=#d0eeed align=center><font size=-1>%s</font></td>", fieldText(r, field::LineCount).c_str());
+    emit("<td bgcolor=#d0eeed align=center><font size=-1>%s</font></td>", visitorText(fieldText(r, field::Date).c_str()).c_str());
+    emit("<td bgcolor=#d0eeed align=center><font size=-1>%s</font></td>", visitorText(fieldText(r, field::ReadCount).c_str()).c_str());
+    emit("<td bgcolor=#d0eeed align=center><font size=-1>%s</font></td>", visitorText(fieldText(r, field::LineCount).c_str()).c_str());
     emit("<td bgcolor=#d0eeed align=center><a href=%scgi-bin/ShowPage.exe?BoardNum=%d&TextNum=%s><font size=-1>%s</font></a></td></tr>%c%c",
-         page.baseDir, page.boardNum, textNum.c_str(), visitorText(fieldText(r, field::Subject).c_str()).c_str(), NL,
+         page.baseDir, page.boardNum, hrefValue(fieldText(r, field::TextNum).c_str()).c_str(), visitorText(fieldText(r, field::Subject).c_str()).c_str(), NL,
          NL);
 }
 

@@ -259,3 +259,18 @@ TEST_F(ListPageRun, WaitsWhileTheBoardIsBeingChanged) {
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(rowNumbers(pageOf(result)), descending(4, 1));
 }
+
+TEST_F(ListPageRun, MarkupInDamagedNumberFieldsIsShownAsText) {
+    TestRecord r;
+    r.readCount = "<script>";
+    r.lineCount = "<b>";
+    r.name = "<b>Kim</b>";
+    r.subject = "<img src=x onerror=alert(1)>";
+    site.writeBoardFile(1, "guestbook.dat", headerBytes(1, 1, 1) + recordBytes(r));
+    std::string page = listed("BoardNum=1&TextNum=0");
+    EXPECT_NE(page.find("<font size=-1>&lt;script></font>"), std::string::npos);
+    EXPECT_EQ(page.find("<script>"), std::string::npos);
+    EXPECT_NE(page.find("&lt;img src=x onerror=alert(1)>"), std::string::npos);
+    EXPECT_EQ(page.find("<img src=x"), std::string::npos);
+    EXPECT_NE(page.find("<font size=-1><b>Kim</b></font>"), std::string::npos);
+}

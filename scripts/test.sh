@@ -8,6 +8,11 @@ cd "$(dirname "$0")/.."
 install_missing_packages g++ cmake make libgtest-dev
 # clang and its libFuzzer runtime for the fuzz targets.
 install_missing_packages clang libclang-rt-14-dev
+# The browser and load suites: lighttpd, Debian's Chromium, curl, Node.
+install_missing_packages lighttpd chromium curl
+command -v node >/dev/null || install_missing_packages nodejs
+command -v npm >/dev/null || install_missing_packages npm
+npm ci --prefix tests/browser --no-audit --no-fund
 
 build=build-test
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DGESIPAN_SANITIZE=ON >/dev/null

@@ -92,18 +92,27 @@ export async function startSite(options = {}) {
     `Password ${password}`, '1 title1.gif', ...extraBoards].join('\n') + '\n';
   await writeFile(join(root, 'cgi-bin', 'GuestBook.conf'), conf);
 
-  const port = await freePort();
   const template = await readFile(join(repo, 'deploy', 'lighttpd.conf.in'), 'utf8');
   const config = join(root, 'lighttpd.conf');
-  await writeFile(config, template.replaceAll('@PORT@', String(port)).replaceAll('@ROOT@', root));
-  const child = spawn('lighttpd', ['-D', '-f', config], { stdio: ['ignore', 'ignore', 'pipe'] });
-  let serverErr = '';
-  child.stderr.on('data', (d) => { serverErr += d; });
-  try {
-    await waitForPort(port, child);
-  } catch (e) {
-    child.kill('SIGTERM');
-    throw new Error(`${e.message}\n${serverErr}`);
+  let port;
+  let child;
+  // Another process may take the free port before lighttpd binds it; retry.
+  for (let attempt = 1; ; attempt++) {
+    port = await freePort();
+    await writeFile(config, template.replaceAll('@PORT@', String(port)).replaceAll('@ROOT@', root));
+    child = spawn('lighttpd', ['-D', '-f', config], { stdio: ['ignore', 'ignore', 'pipe'] });
+    let serverErr = '';
+    child.stderr.on('data', (d) => { serverErr += d; });
+    try {
+      await waitForPort(port, child);
+      break;
+    } catch (e) {
+      child.kill('SIGTERM');
+      if (attempt >= 3) {
+        await rm(root, { recursive: true, force: true });
+        throw new Error(`${e.message}\n${serverErr}`);
+      }
+    }
   }
   const baseUrl = `http://127.0.0.1:${port}`;
   return {

@@ -1,0 +1,10 @@
+# Browser and load checks through lighttpd; node_modules come from
+# `npm ci --prefix tests/browser` (scripts/test.sh runs it).
+foreach(browser_test load walk)
+  add_test(NAME browser_${browser_test}
+    COMMAND node --test ${CMAKE_CURRENT_LIST_DIR}/${browser_test}.test.mjs
+    WORKING_DIRECTORY ${CMAKE_CURRENT_LIST_DIR})
+  set_tests_properties(browser_${browser_test} PROPERTIES
+    TIMEOUT 300
+    ENVIRONMENT "GESIPAN_BIN=${CMAKE_BINARY_DIR}/bin")
+endforeach()

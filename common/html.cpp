@@ -29,7 +29,11 @@ std::string hrefValue(const char* text) {
 
 std::string homepageHref(const char* text) {
     if (hasForbiddenScheme(text, std::strlen(text))) return std::string();
-    return hrefValue(text);
+    // Encoding can turn a scheme hidden behind control bytes ("htt\x11p:")
+    // into a different one; what is printed must pass the same check.
+    std::string encoded = hrefValue(text);
+    if (hasForbiddenScheme(encoded.data(), encoded.size())) return std::string();
+    return encoded;
 }
 
 std::string attributeValue(const char* text) {

@@ -105,7 +105,9 @@ TEST(HrefValue, BytesThatEndAnUnquotedAttributeArePercentEncoded) {
 TEST(HomepageHref, ScriptSchemesPrintNothing) {
     const char* refused[] = {"javascript:alert(1)", "JaVaScRiPt:alert(1)", "java\tscript:x", " javascript:x",
                              "&#106;avascript:x",   "javascript&#x3A;x",   "vbscript:x",    "data:text/html,x",
-                             "file:///etc/passwd",  "java&nbsp;script:x"};
+                             "file:///etc/passwd",  "java&nbsp;script:x",
+                             // found by the fuzzer: a control byte inside "http"
+                             "htt\x11p:,d\xff\xff\xff\xff" "aem"};
     for (const char* text : refused) EXPECT_EQ(homepageHref(text), "") << text;
 }
 

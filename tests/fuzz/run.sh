@@ -45,5 +45,7 @@ leaks=1
 export ASAN_OPTIONS="halt_on_error=1:detect_leaks=$leaks"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
 cd "$build"
-"./${target}_fuzz" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=8192 \
+# A fixed seed keeps the test command's short runs repeatable; FUZZ_SEED=0
+# lets libFuzzer pick one for longer hunts.
+"./${target}_fuzz" -seed="${FUZZ_SEED:-1}" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=8192 \
   -print_final_stats=1 "$work" "$here/corpus/$target"

@@ -103,3 +103,11 @@ int CloseStore(std::FILE* index) {
     bool closed = std::fclose(index) == 0;
     return flushed && closed ? 1 : -1;
 }
+
+std::string readWholeFile(std::FILE* file) {
+    std::string data;
+    char chunk[65536];
+    std::size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) data.append(chunk, got);
+    return data;
+}

@@ -81,5 +81,8 @@ int BumpReadCount(std::FILE* index, int n, char* record);
 // (header and `count` records), else -1.
 int HasStoreLength(std::FILE* index, int count);
 
+// Every byte of an open body file, from where it stands to its end.
+std::string readWholeFile(std::FILE* file);
+
 // Flushes and closes the index file; -1 when anything failed to reach it.
 int CloseStore(std::FILE* index);

@@ -10,14 +10,6 @@
 
 namespace {
 
-std::string readAll(std::FILE* file) {
-    std::string data;
-    char chunk[65536];
-    std::size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) data.append(chunk, got);
-    return data;
-}
-
 [[noreturn]] void refusePath(GuardedPage& page) {
     page.showErrorPage("<font color=228b22 size=3>The board's file path is too long!!!</font><br>");
     endRun(1);
@@ -54,7 +46,7 @@ int main() {
         emit("Can't open %s!!!%c", page->path, NL);
         endRun(1);
     }
-    std::string body = readAll(page->stream);
+    std::string body = readWholeFile(page->stream);
     std::fclose(page->stream);
     page->stream = nullptr;
     lock.release();

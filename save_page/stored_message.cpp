@@ -7,25 +7,13 @@
 #include "store.h"
 #include "submit_page.h"
 
-namespace {
-
-std::string readAll(std::FILE* file) {
-    std::string data;
-    char chunk[65536];
-    std::size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) data.append(chunk, got);
-    return data;
-}
-
-}  // namespace
-
 void SubmitPage::showStoredMessage() {
     stream = std::fopen(bodyPath, "r");
     if (!stream) {
         emit("Can't open %s.%c", bodyPath, NL);
         endRun(1);
     }
-    const std::string body = readAll(stream);
+    const std::string body = readWholeFile(stream);
     std::fclose(stream);
     stream = nullptr;
     const std::string writerEmail = fieldText(record, field::Email);

@@ -6,18 +6,6 @@
 #include "store.h"
 #include "view_page.h"
 
-namespace {
-
-std::string readAll(std::FILE* file) {
-    std::string data;
-    char chunk[65536];
-    std::size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) data.append(chunk, got);
-    return data;
-}
-
-}  // namespace
-
 void ViewPage::printMessagePage() {
     const std::string textNumText = fieldText(record, field::TextNum);
     const std::string readCount = fieldText(record, field::ReadCount);
@@ -63,7 +51,7 @@ void ViewPage::printMessagePage() {
     emit("<table border=0>%c", NL);
     emit("<tr><td><font size=-1>%c", NL);
 
-    const std::string body = readAll(stream);
+    const std::string body = readWholeFile(stream);
     std::fclose(stream);
     stream = nullptr;
     const std::string shown = visitorText(body.data(), body.size());

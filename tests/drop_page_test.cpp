@@ -37,8 +37,9 @@ protected:
         for (int n = 1; n <= count; ++n) site.writeBoardFile(1, body(n), "body " + std::to_string(n));
     }
     static std::string body(int n) { return "guestbook" + std::to_string(n) + ".html"; }
-    CgiResult erase(int textNum, const std::string& form = "password=secret", int board = 1) {
+    CgiResult erase(int textNum, const std::string& form = "password=secret", int board = 1, long fileSizeLimit = -1) {
         CgiRequest request;
+        request.fileSizeLimit = fileSizeLimit;
         request.query = "BoardNum=" + std::to_string(board) + "&TextNum=" + std::to_string(textNum);
         request.body = form;
         return runCgi("DropPage", site.cgiBin(), request);
@@ -138,6 +139,18 @@ TEST_F(DropPageRun, ScratchFileThatCannotBeCreatedLeavesTheBoardAsItWas) {
     EXPECT_EQ(pageOf(result), "Can't open " + site.boardDir(1) + "tmp.dat!!!\n");
     EXPECT_EQ(index(), before);
     EXPECT_TRUE(site.boardFileExists(1, body(2)));
+}
+
+TEST_F(DropPageRun, ScratchFileCutShortByAFullDiskLeavesTheBoardAsItWas) {
+    storeMessages(3);
+    std::string before = index();
+    CgiResult result = erase(2, "password=secret", 1, 500);
+    EXPECT_EQ(pageOf(result), "Can't open " + site.boardDir(1) + "tmp.dat!!!\n");
+    EXPECT_EQ(index(), before);
+    EXPECT_TRUE(site.boardFileExists(1, body(2)));
+    EXPECT_FALSE(site.boardFileExists(1, "tmp.dat"));
+    EXPECT_EQ(pageOf(erase(2)), removedPage());
+    EXPECT_EQ(index().size(), 125u + 2 * 410);
 }
 
 TEST_F(DropPageRun, SimultaneousErasesAndViewsKeepTheStoreWhole) {

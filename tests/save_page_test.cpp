@@ -73,10 +73,11 @@ protected:
         site.writeStandardConfig();
         site.boardDir(1);
     }
-    CgiResult post(const std::string& query, const std::string& body) {
+    CgiResult post(const std::string& query, const std::string& body, long fileSizeLimit = -1) {
         CgiRequest request;
         request.query = query;
         request.body = body;
+        request.fileSizeLimit = fileSizeLimit;
         request.env = {{"REMOTE_HOST", "client.example"}, {"TZ", "UTC"}};
         return runCgi("SavePage", site.cgiBin(), request);
     }
@@ -258,6 +259,42 @@ TEST_F(SavePageRun, BodyFileThatCannotBeCreatedLeavesTheIndexUntouched) {
     EXPECT_EQ(noBoard.status, 1);
     EXPECT_NE(pageOf(noBoard).find("Can't open " + site.bbsDir() + "2/guestbook.dat."), std::string::npos);
     EXPECT_FALSE(fileExists(site.bbsDir() + "2"));
+}
+
+TEST_F(SavePageRun, WritesCutShortByAFullDiskLeaveTheBoardAsItWas) {
+    const std::string cantWriteIndex = "Can't write " + site.boardDir(1) + "guestbook.dat.";
+    // A first post whose index cannot be written leaves no store behind.
+    CgiResult fresh = post("BoardNum=1&TextNum=-1", "n=P&e=&h=&s=S&b=B", 100);
+    EXPECT_EQ(fresh.status, 1);
+    EXPECT_NE(pageOf(fresh).find(cantWriteIndex), std::string::npos);
+    EXPECT_FALSE(site.boardFileExists(1, "guestbook.dat"));
+    EXPECT_FALSE(site.boardFileExists(1, "guestbook1.html"));
+
+    std::string stored = indexOfMessages(2, 1);
+    site.writeBoardFile(1, "guestbook.dat", stored);
+    site.writeBoardFile(1, "guestbook2.html", "old");
+    const std::string longBody = "n=P&e=&h=&s=S&b=" + std::string(3000, 'x');
+    // The body file is cut short: nothing refers to it, and it is removed.
+    CgiResult body = post("BoardNum=1&TextNum=-1", longBody, 2000);
+    EXPECT_EQ(body.status, 1);
+    EXPECT_EQ(pageOf(body), "Can't open " + site.boardDir(1) + "guestbook3.html.\n");
+    EXPECT_FALSE(site.boardFileExists(1, "guestbook3.html"));
+    EXPECT_EQ(index(), stored);
+    // The header fits but the record does not: the old header comes back.
+    CgiResult record = post("BoardNum=1&TextNum=-1", "n=P&e=&h=&s=S&b=B", static_cast<long>(stored.size()) + 100);
+    EXPECT_EQ(record.status, 1);
+    EXPECT_NE(pageOf(record).find(cantWriteIndex), std::string::npos);
+    EXPECT_FALSE(site.boardFileExists(1, "guestbook3.html"));
+    EXPECT_EQ(index(), stored);
+    // An edit whose new body cannot be written keeps the old one.
+    CgiResult edit = post("BoardNum=1&TextNum=2", longBody + "&password=secret", 2000);
+    EXPECT_EQ(edit.status, 1);
+    EXPECT_EQ(site.readBoardFile(1, "guestbook2.html"), "old");
+    EXPECT_FALSE(site.boardFileExists(1, "guestbook2.html.new"));
+    EXPECT_EQ(index(), stored);
+    // With room again the board takes the post as the next message.
+    EXPECT_EQ(post("BoardNum=1&TextNum=-1", "n=P&e=&h=&s=S&b=B").status, 0);
+    EXPECT_EQ(fieldAt(index(), 10, 10), "3");
 }
 
 TEST_F(SavePageRun, FewerPairsCountAsEmptyAndHostFallsBack) {

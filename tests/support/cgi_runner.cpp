@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -34,8 +35,18 @@ std::vector<std::string> environmentOf(const CgiRequest& request) {
     return env;
 }
 
+// A write past the limit then fails with EFBIG instead of killing the
+// program, which is how the programs meet a full disk.
+void limitFileSize(long bytes) {
+    if (bytes < 0) return;
+    ::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = {static_cast<rlim_t>(bytes), static_cast<rlim_t>(bytes)};
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(125);
+}
+
 [[noreturn]] void execChild(const std::string& program, const std::string& workDir, const std::vector<std::string>& env,
-                            int stdinFd, int stdoutFd) {
+                            long fileSizeLimit, int stdinFd, int stdoutFd) {
+    limitFileSize(fileSizeLimit);
     ::dup2(stdinFd, STDIN_FILENO);
     ::dup2(stdoutFd, STDOUT_FILENO);
     if (::chdir(workDir.c_str()) != 0) ::_exit(126);
@@ -96,7 +107,7 @@ CgiResult runCgi(const std::string& program, const std::string& workDir, const C
     std::vector<std::string> env = environmentOf(request);
     ::signal(SIGPIPE, SIG_IGN);
     pid_t child = ::fork();
-    if (child == 0) execChild(program, workDir, env, input[0], output[1]);
+    if (child == 0) execChild(program, workDir, env, request.fileSizeLimit, input[0], output[1]);
     ::close(input[0]);
     ::close(output[1]);
     result.output = exchange(input[1], output[0], request.body);

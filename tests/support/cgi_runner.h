@@ -13,6 +13,7 @@ struct CgiRequest {
     std::string contentLength;              // CONTENT_LENGTH; body size when empty
     bool noContentLength = false;
     std::map<std::string, std::string> env; // further variables (REMOTE_HOST, ...)
+    long fileSizeLimit = -1;                // bytes a write may reach, as on a full disk; -1 for none
 };
 
 struct CgiResult {

@@ -1,19 +1,20 @@
 #include "board_lock.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
+
+#include "board_file.h"
 
 BoardLock::~BoardLock() { release(); }
 
 int BoardLock::acquire(const char* boardDir, LockMode mode) {
     release();
     char lockPath[512];
-    int needed = std::snprintf(lockPath, sizeof lockPath, "%s%s", boardDir, kLockName);
-    if (needed < 0 || static_cast<std::size_t>(needed) >= sizeof lockPath) return -1;
-    descriptor = ::open(lockPath, O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (descriptor < 0 && mode == LockMode::Shared) descriptor = ::open(lockPath, O_RDONLY | O_CLOEXEC);
+    if (boardDir[0] == '\0' || !joinPath(lockPath, sizeof lockPath, boardDir, kLockName)) return -1;
+    descriptor = openNoFollow(lockPath, O_RDWR | O_CREAT);
+    // A reader may share a lock file it cannot write.
+    if (descriptor < 0 && mode == LockMode::Shared && errno != ENOENT) descriptor = openNoFollow(lockPath, O_RDONLY);
     if (descriptor < 0) return -1;
     struct flock request = {};
     request.l_type = mode == LockMode::Shared ? F_RDLCK : F_WRLCK;

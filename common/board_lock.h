@@ -6,6 +6,8 @@
 
 enum class LockMode { Shared, Exclusive };
 
+constexpr char kLockName[] = "guestbook.lock";
+
 class BoardLock {
 public:
     BoardLock() = default;
@@ -13,15 +15,16 @@ public:
     BoardLock(const BoardLock&) = delete;
     BoardLock& operator=(const BoardLock&) = delete;
 
-    // Waits for the lock of the board whose directory is `boardDir`
-    // ("" is the working directory). Returns 1, or -1 when the lock file
-    // cannot be opened or created (no board directory, say).
+    // Waits for the lock of the board whose directory is `boardDir`.
+    // Returns 1, or -1 when the lock file cannot be opened or created (no
+    // board directory, a symbolic link in its place) or the lock itself
+    // is refused (ENOLCK on a network file system without a lock manager).
     int acquire(const char* boardDir, LockMode mode);
+
+    bool held() const { return descriptor >= 0; }
 
     void release();
 
 private:
     int descriptor = -1;
 };
-
-constexpr char kLockName[] = "guestbook.lock";

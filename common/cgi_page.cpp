@@ -90,14 +90,13 @@ char* CgiPage::intToText(int value, char* buffer, std::size_t size) {
 }
 
 int CgiPage::readConfig() {
-    char message[kTextSize];
-    stream = std::fopen(kConfigFile, "r");
-    if (!stream) {
-        std::snprintf(message, sizeof message,
-                      "<font color=228b22 size=3>Can't open 'GuestBook.conf'!!!</font><br>");
+    auto refuse = [this](const char* message) {
         showErrorPage(message);
         endRun(1);
-    }
+    };
+    const char* cantOpen = "<font color=228b22 size=3>Can't open 'GuestBook.conf'!!!</font><br>";
+    stream = std::fopen(kConfigFile, "r");
+    if (!stream) refuse(cantOpen);
     ConfigLineReader reader;
     char line[kTextSize] = "";
     char word[kTextSize] = "";
@@ -134,14 +133,13 @@ int CgiPage::readConfig() {
         }
         atEnd = reader.readLine(line, sizeof line, stream);
     }
+    // A file that breaks off in a read error is no configuration: its
+    // missing lines could be the board's directory or the password.
+    bool readWhole = !std::ferror(stream);
     std::fclose(stream);
     stream = nullptr;
-    if (boardDirTooLong) {
-        std::snprintf(message, sizeof message,
-                      "<font color=228b22 size=3>The board directory in 'GuestBook.conf' is too long!!!</font><br>");
-        showErrorPage(message);
-        endRun(1);
-    }
+    if (!readWhole) refuse(cantOpen);
+    if (boardDirTooLong) refuse("<font color=228b22 size=3>The board directory in 'GuestBook.conf' is too long!!!</font><br>");
     return 1;
 }
 

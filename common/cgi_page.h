@@ -10,6 +10,9 @@
 constexpr int kTextSize = 256;
 constexpr char kVersion[] = "2.13";
 
+// The message of the error page when a board's lock cannot be had.
+constexpr char kCantLock[] = "<font color=228b22 size=3>The board is locked and cannot be changed now!!!</font><br>";
+
 class CgiPage {
 public:
     CgiPage();

@@ -15,6 +15,8 @@ constexpr int kMaxReadCount = 999999999;
 constexpr char kIndexName[] = "guestbook.dat";
 constexpr char kBodyPrefix[] = "guestbook";
 constexpr char kScratchName[] = "tmp.dat";
+// A body file being written, until the change that names it is committed.
+constexpr char kBodyScratchName[] = "guestbook.new";
 
 struct StoreField {
     int offset;

@@ -3,11 +3,12 @@
 
 #include "guarded_page.h"
 
+class BoardStore;
 class CgiPage;
 
-// Takes message textNum out of the open index (`page.stream`, header
-// read). Returns 1 when a page was printed, -1 after a bare message line.
-int eraseMessage(GuardedPage& page);
+// Takes message textNum out of the locked store whose header was read.
+// Returns 1 when a page was printed, -1 after a bare message line.
+int eraseMessage(GuardedPage& page, BoardStore& store);
 
 // The page that confirms the erase.
 void printRemovedPage(const CgiPage& page);

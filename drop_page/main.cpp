@@ -1,7 +1,5 @@
 // DropPage: erases one message, with the site password.
-#include <cstdio>
-
-#include "board_lock.h"
+#include "board_store.h"
 #include "drop_page.h"
 #include "output.h"
 #include "permission.h"
@@ -16,15 +14,29 @@ int main() {
         endRun(1);
     }
     // Held to the end of the run: no other request sees the board between
-    // the header read and the renamed index.
-    BoardLock lock;
-    lock.acquire(page->boardDir, LockMode::Exclusive);
-    page->stream = std::fopen(page->path, "r+");
-    if (!page->stream) emit("Can't open %s.%c", page->path, NL);
+    // the header read and the committed erase.
+    BoardStore store(page->boardDir);
+    StoreResult locked = store.lockForChange();
+    // No board, or no directory for it: as a board without data.
+    if (locked == StoreResult::NoBoard || locked == StoreResult::NoStore) locked = StoreResult::Done;
+    StoreResult head = locked == StoreResult::Done ? store.ReadHeader(page->header) : StoreResult::Failed;
+    if (locked == StoreResult::Done && head != StoreResult::Done && head != StoreResult::Damaged) {
+        emit("Can't open %s.%c", page->path, NL);
+    }
     if (page->checkPassword() < 0) page->showDenial(kEraseDenied);
-    if (!page->stream) endRun(0);
-    page->messageCount = ReadHeader(page->stream, page->header) > 0 ? fieldNumber(page->header, field::TextCount) : 0;
-    eraseMessage(*page);
+    if (locked == StoreResult::LockFailed) {
+        page->showErrorPage(kCantLock);
+        endRun(1);
+    }
+    if (locked != StoreResult::Done) {
+        char message[2 * kTextSize];
+        std::snprintf(message, sizeof message, "<font color=228b22 size=3>Can't write %s.</font><br>", page->path);
+        page->showErrorPage(message);
+        endRun(1);
+    }
+    if (head != StoreResult::Done && head != StoreResult::Damaged) endRun(0);
+    page->messageCount = head == StoreResult::Done ? store.messageCount() : 0;
+    eraseMessage(*page, store);
     delete page;
     endRun(0);
 }

@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <string>
 
-#include "board_lock.h"
+#include "board_store.h"
 #include "edit_page.h"
 #include "output.h"
 #include "permission.h"
@@ -24,32 +24,28 @@ int main() {
     if (page->checkPassword() < 0) page->showDenial(kEditDenied);
 
     if (page->setBoardPath(kIndexName) < 0) refusePath(*page);
-    BoardLock lock;
-    lock.acquire(page->boardDir, LockMode::Shared);
-    page->stream = std::fopen(page->path, "r");
-    if (!page->stream) {
+    // The form may be read without the lock: it changes nothing.
+    BoardStore store(page->boardDir);
+    store.lockForReading();
+    StoreResult head = store.ReadHeader(page->header);
+    if (head == StoreResult::NoStore || head == StoreResult::Failed) {
         emit("Can't open %s!!!%c", page->path, NL);
         endRun(1);
     }
-    int count = ReadHeader(page->stream, page->header) > 0 ? fieldNumber(page->header, field::TextCount) : 0;
     // Only a stored message is read; any other number names no record.
-    if (page->textNum < 1 || page->textNum > count || ReadRecord(page->stream, page->textNum, page->record) < 0) {
+    if (head != StoreResult::Done || store.ReadRecord(page->textNum, page->record) != StoreResult::Done) {
         emit("There's no message %d in %s.%c", page->textNum, kIndexName, NL);
         endRun(1);
     }
-    std::fclose(page->stream);
-    page->stream = nullptr;
 
-    if (page->setBoardPath(fieldText(page->record, field::FileName).c_str()) < 0) refusePath(*page);
-    page->stream = std::fopen(page->path, "r");
-    if (!page->stream) {
+    const std::string fileName = fieldText(page->record, field::FileName);
+    if (page->setBoardPath(fileName.c_str()) < 0) refusePath(*page);
+    std::string body;
+    if (store.readBody(fileName, &body) != StoreResult::Done) {
         emit("Can't open %s!!!%c", page->path, NL);
         endRun(1);
     }
-    std::string body = readWholeFile(page->stream);
-    std::fclose(page->stream);
-    page->stream = nullptr;
-    lock.release();
+    store.unlock();
 
     printEditForm(*page, body);
     delete page;

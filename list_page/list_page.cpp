@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "board_store.h"
 #include "html.h"
 #include "output.h"
 #include "store.h"
@@ -14,17 +15,15 @@ void setIndexPathOrRefuse(CgiPage& page) {
     endRun(1);
 }
 
-int readTextCount(CgiPage& page) {
+int readTextCount(CgiPage& page, BoardStore& store) {
     setIndexPathOrRefuse(page);
-    page.stream = std::fopen(page.path, "r");
-    if (!page.stream) {
+    StoreResult head = store.ReadHeader(page.header);
+    if (head == StoreResult::NoStore || head == StoreResult::Failed) {
         printNoDataPage(page);
         return -1;
     }
     // A header that cannot be read whole holds no count.
-    page.messageCount = ReadHeader(page.stream, page.header) > 0 ? fieldNumber(page.header, field::TextCount) : 0;
-    std::fclose(page.stream);
-    page.stream = nullptr;
+    page.messageCount = head == StoreResult::Done ? store.messageCount() : 0;
     return 1;
 }
 
@@ -76,11 +75,6 @@ void setPageRange(CgiPage& page) {
 
 namespace {
 
-long fileSize(std::FILE* file) {
-    if (std::fseek(file, 0, SEEK_END) != 0) return -1;
-    return std::ftell(file);
-}
-
 void printRow(const CgiPage& page) {
     const char* r = page.record;
     // Numbers and dates are the programs' own, but a damaged index could hold
@@ -106,23 +100,12 @@ void printRow(const CgiPage& page) {
 
 }  // namespace
 
-void printList(CgiPage& page) {
-    setIndexPathOrRefuse(page);
-    page.stream = std::fopen(page.path, "r");
-    if (!page.stream) {
-        char message[2 * kTextSize];
-        std::snprintf(message, sizeof message, "<font color=228b22 size=3>Can't open %s.</font><br>", page.path);
-        page.showErrorPage(message);
-        endRun(1);
-    }
-    const long size = fileSize(page.stream);
-    const int n = page.messageCount;
+void printList(CgiPage& page, BoardStore& store) {
+    // Each record is found from the start by its number: a file longer than
+    // its count (a change under way, an old program's stale last slot)
+    // then still lists every message once.
     for (int i = page.pageLast; i >= page.pageFirst; --i) {
-        // Records are found from the end; in a file cut short or left with a
-        // partial record that place may hold header bytes or half records.
-        long start = size - (static_cast<long>(n) - i + 1) * kRecordSize;
-        if (start < kHeaderSize || (start - kHeaderSize) % kRecordSize != 0) continue;
-        if (ReadRecordFromEnd(page.stream, i, n, page.record) < 0) continue;
+        if (store.ReadRecord(i, page.record) != StoreResult::Done) continue;
         printRow(page);
     }
     emit("</table>%c", NL);
@@ -137,8 +120,6 @@ void printList(CgiPage& page) {
          page.baseDir, page.boardNum, page.baseDir, NL);
     emit("</center>%c", NL);
     printListFooter(page);
-    std::fclose(page.stream);
-    page.stream = nullptr;
 }
 
 void printListFooter(const CgiPage& page) {

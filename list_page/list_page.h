@@ -4,11 +4,13 @@
 
 #include "cgi_page.h"
 
+class BoardStore;
+
 constexpr int kListPageSize = 10;
 
 // Reads TextCount into messageCount; returns 1, or -1 after printing the
 // no-data page when the board has no index file.
-int readTextCount(CgiPage& page);
+int readTextCount(CgiPage& page, BoardStore& store);
 
 // The page head and the column header row; leaves the table open.
 void printListHead(const CgiPage& page);
@@ -17,7 +19,7 @@ void printListHead(const CgiPage& page);
 void setPageRange(CgiPage& page);
 
 // The rows from pageLast down to pageFirst, the links and the footer.
-void printList(CgiPage& page);
+void printList(CgiPage& page, BoardStore& store);
 
 void printNoDataPage(const CgiPage& page);
 

@@ -1,5 +1,5 @@
 // ListPage: one page of a board's message list.
-#include "board_lock.h"
+#include "board_store.h"
 #include "list_page.h"
 #include "output.h"
 
@@ -7,17 +7,17 @@ int main() {
     CgiPage* page = new CgiPage;
     emitContentType();
     page->decodeRequest();
-    // Held across both openings of the index, so the rows belong to the
-    // count read first. Without a board directory there is nothing to guard.
-    BoardLock lock;
-    lock.acquire(page->boardDir, LockMode::Shared);
-    if (readTextCount(*page) < 0) {
+    // Held while the index is read, so the rows belong to the count read
+    // first; without it the listing is read all the same.
+    BoardStore store(page->boardDir);
+    store.lockForReading();
+    if (readTextCount(*page, store) < 0) {
         delete page;
         endRun(0);
     }
     printListHead(*page);
     setPageRange(*page);
-    printList(*page);
+    printList(*page, store);
     delete page;
     endRun(0);
 }

@@ -8,14 +8,6 @@
 #include "submit_page.h"
 
 void SubmitPage::showStoredMessage() {
-    stream = std::fopen(bodyPath, "r");
-    if (!stream) {
-        emit("Can't open %s.%c", bodyPath, NL);
-        endRun(1);
-    }
-    const std::string body = readWholeFile(stream);
-    std::fclose(stream);
-    stream = nullptr;
     const std::string writerEmail = fieldText(record, field::Email);
     const char* homepage = posted(3);
 
@@ -42,7 +34,7 @@ void SubmitPage::showStoredMessage() {
     emit("<br><br>%c", NL);
     emit("<table border=0>%c", NL);
     emit("<tr><td><font size=-1>%c", NL);
-    const std::string shown = visitorText(body.data(), body.size());
+    const std::string shown = visitorText(storedBody.data(), storedBody.size());
     emitBytes(shown.data(), shown.size());
     emit("</font></table>%c", NL);
     emit("<br>%c", NL);

@@ -1,8 +1,12 @@
 // SavePage's page object: a posted compose or edit form, stored and shown.
 #pragma once
 
-#include "board_lock.h"
+#include <string>
+
 #include "cgi_page.h"
+
+class BoardStore;
+enum class StoreResult;
 
 class SubmitPage : public CgiPage {
 public:
@@ -29,7 +33,8 @@ public:
 
     int contentLength = 0;
     int fileSerial = 0;
-    char bodyPath[kTextSize] = "";
+    // The body file's bytes as stored; the page shows them from here.
+    std::string storedBody;
     const char* remoteHost = nullptr;
     char timeText[20] = "";
     char dateText[20] = "";
@@ -41,15 +46,12 @@ private:
     const char* posted(int position) const;
 
     void fillRecord(bool newMessage);
-    void storeNewMessage(bool freshStore, int count, int serial);
-    void replaceMessage(int count);
-    // Writes the body with each CR as "<br>" into `target`; 1 or -1.
-    int writeBodyFile(const char* target);
-    // Puts the index back as it was before a failed post.
-    void restoreIndex(bool freshStore, const char* oldHeader, int count);
+    void storeNewMessage(BoardStore& store, bool freshStore, int count, int serial);
+    void replaceMessage(BoardStore& store);
+    // Ends the run with the page that tells why a change was not stored.
+    void requireStored(StoreResult result);
 
     [[noreturn]] void refuse(const char* format, const char* detail = "");
 
     int postedCount = 0;
-    BoardLock boardLock;
 };

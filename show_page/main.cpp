@@ -7,12 +7,8 @@ int main() {
     emitContentType();
     page->decodeRequest();
     page->requireStoredMessage();
-    if (page->openForUpdate() < 0) {
-        delete page;
-        endRun(0);
-    }
     page->BumpReadCount();
-    page->setBodyPath();
+    page->readBody();
     page->printMessagePage();
     delete page;
     endRun(0);

@@ -19,8 +19,7 @@ void ViewPage::printMessagePage() {
     std::snprintf(dateTime, sizeof dateTime, "%s %s", fieldText(record, field::Date).c_str(),
                   fieldText(record, field::Time).c_str());
 
-    stream = std::fopen(path, "r");
-    if (!stream) {
+    if (!bodyFound) {
         emit("<html>%c", NL);
         emit("<body>%c", NL);
         emit("%s is not found!!!%c", path, NL);
@@ -51,9 +50,6 @@ void ViewPage::printMessagePage() {
     emit("<table border=0>%c", NL);
     emit("<tr><td><font size=-1>%c", NL);
 
-    const std::string body = readWholeFile(stream);
-    std::fclose(stream);
-    stream = nullptr;
     const std::string shown = visitorText(body.data(), body.size());
     emitBytes(shown.data(), shown.size());
 

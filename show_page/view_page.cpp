@@ -24,18 +24,18 @@ int ViewPage::decodeRequest() {
     int result = readConfig();
     // A cut path would name another file.
     if (setBoardPath(kIndexName) < 0) refuse(kPathTooLong);
-    // Without a board directory there is no lock file; the open below then
-    // fails by itself.
-    boardLock.acquire(boardDir, LockMode::Exclusive);
-    stream = std::fopen(path, "r");
-    if (!stream) {
+    store.reset(new BoardStore(boardDir));
+    // Without the lock the message is still shown, but not counted: a count
+    // written without it could undo another's.
+    counting = store->lockForChange() == StoreResult::Done;
+    if (!counting) store->lockForReading();
+    StoreResult head = store->ReadHeader(header);
+    if (head == StoreResult::NoStore || head == StoreResult::Failed) {
         emit("Can't open %s.", path);
         endRun(1);
     }
     // A header that cannot be read whole holds no count, so no record.
-    messageCount = ReadHeader(stream, header) > 0 ? fieldNumber(header, field::TextCount) : 0;
-    std::fclose(stream);
-    stream = nullptr;
+    messageCount = head == StoreResult::Done ? store->messageCount() : 0;
     return result;
 }
 
@@ -47,39 +47,27 @@ void ViewPage::requireStoredMessage() {
     refuse(message);
 }
 
-int ViewPage::openForUpdate() {
-    if (setBoardPath(kIndexName) < 0) refuse(kPathTooLong);
-    stream = std::fopen(path, "r+");
-    if (!stream) {
-        emit("Can't open %s!!!%c", path, NL);
-        return -1;
-    }
-    return 1;
-}
-
 void ViewPage::BumpReadCount() {
+    StoreResult counted = counting ? store->BumpReadCount(textNum, record) : store->ReadRecord(textNum, record);
     // A record that cannot be read whole (a file shorter than its count) is
     // neither written back nor shown.
-    if (ReadRecord(stream, textNum, record) < 0) {
-        std::fclose(stream);
-        stream = nullptr;
+    if (counted == StoreResult::NoMessage) {
         char message[kTextSize];
         std::snprintf(message, sizeof message,
                       "<font color=228b22 size=3>There is no message %d on this board!!!</font><br>", textNum);
         refuse(message);
     }
-    int written = ::BumpReadCount(stream, textNum, record);
-    if (CloseStore(stream) < 0) written = -1;
-    stream = nullptr;
-    boardLock.release();
-    if (written < 0) {
+    if (counted != StoreResult::Done) {
         char message[2 * kTextSize];
         std::snprintf(message, sizeof message, "<font color=228b22 size=3>Can't write %s.</font><br>", path);
         refuse(message);
     }
 }
 
-void ViewPage::setBodyPath() {
-    if (fieldText(record, field::FileName).empty()) putText(record, field::FileName, "nofile");
-    if (setBoardPath(fieldText(record, field::FileName).c_str()) < 0) refuse(kPathTooLong);
+void ViewPage::readBody() {
+    std::string fileName = fieldText(record, field::FileName);
+    if (fileName.empty()) fileName = "nofile";
+    if (setBoardPath(fileName.c_str()) < 0) refuse(kPathTooLong);
+    bodyFound = store->readBody(fileName, &body) == StoreResult::Done;
+    store->unlock();
 }

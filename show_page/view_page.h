@@ -1,27 +1,29 @@
 // ShowPage's page object: one message, its read count raised on each view.
 #pragma once
 
-#include "board_lock.h"
+#include <memory>
+#include <string>
+
+#include "board_store.h"
 #include "cgi_page.h"
 
 class ViewPage : public CgiPage {
 public:
     // Decodes the query, reads the configuration, then takes the board's
-    // lock and reads TextCount into messageCount.
+    // lock (exclusive, or shared when that cannot be had) and reads
+    // TextCount into messageCount.
     int decodeRequest() override;
 
     // Ends the run with the error page when textNum names no record.
     void requireStoredMessage();
 
-    // Opens the index for update into `stream`; 1, or -1 after its message.
-    int openForUpdate();
-
-    // Raises ReadCount of record textNum, writes it back and closes the
-    // index; the lock goes with it.
+    // Reads record textNum and raises its ReadCount when the exclusive
+    // lock is held.
     void BumpReadCount();
 
-    // The body file path into `path` ("nofile" for an empty FileName).
-    void setBodyPath();
+    // Reads the record's body file ("nofile" for an empty FileName, whose
+    // path goes into `path`); the lock goes after it.
+    void readBody();
 
     void printMessagePage();
 
@@ -29,7 +31,10 @@ private:
     // Ends the run with the common error page around `message`.
     [[noreturn]] void refuse(const char* message);
 
-    // Exclusive from before the header is read until the count is written,
-    // so a view never sees a half-written store and no count is lost.
-    BoardLock boardLock;
+    // Locked from before the header is read until the body is read, so a
+    // view never sees a half-made change and no count is lost.
+    std::unique_ptr<BoardStore> store;
+    bool counting = false;
+    bool bodyFound = false;
+    std::string body;
 };

@@ -1,0 +1,37 @@
+// File access inside a board directory. Every open refuses to follow a
+// symbolic link, and an open or read that a network file system answers
+// with ESTALE (the file was replaced on another host) is tried again a few
+// times before it counts as a failure.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <sys/types.h>
+
+// open(2) with O_NOFOLLOW | O_CLOEXEC added, retried on ESTALE and EINTR.
+int openNoFollow(const char* path, int flags, mode_t mode = 0644);
+
+// Reads exactly `size` bytes at `offset`; 1, 0 when the file ends first, -1 on error.
+int readAt(int fd, void* data, std::size_t size, off_t offset);
+
+// Writes exactly `size` bytes at `offset`; 1 or -1.
+int writeAt(int fd, const void* data, std::size_t size, off_t offset);
+
+// Appends every byte of `data` at the descriptor's position; 1 or -1.
+int writeAll(int fd, const char* data, std::size_t size);
+
+// Every byte of a regular file opened read-only through openNoFollow; 1,
+// 0 when there is no such regular file, -1 on an error. A read answered
+// with ESTALE opens the file again and starts over.
+int readWholeFile(const char* path, std::string* data);
+
+// The descriptor's file size, or -1.
+off_t fileSize(int fd);
+
+// Closes `fd`; -1 when the close reports an error (a network file system
+// reports write errors only then).
+int closeChecked(int fd);
+
+// Joins a board directory and a file name into `path` (`size` bytes);
+// false when it does not fit.
+bool joinPath(char* path, std::size_t size, const char* dir, const char* name);

@@ -1,0 +1,336 @@
+#include "board_store.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "board_file.h"
+#include "redo_record.h"
+#include "store.h"
+
+namespace {
+
+// A committed change is carried out again when a step fails: on a local
+// disk a second try rarely fails the same way, and if it does the redo
+// record stays for the next request to finish.
+constexpr int kApplyTries = 3;
+constexpr int kStaleTries = 5;
+constexpr int kRecordsPerChunk = 256;
+
+// Scratch names a change may leave behind when it dies before its commit.
+const char* const kScratchNames[] = {kRedoScratchName, kBodyScratchName, kScratchName};
+
+bool isRegularFile(const char* path) {
+    struct stat info;
+    return ::lstat(path, &info) == 0 && S_ISREG(info.st_mode);
+}
+
+}  // namespace
+
+BoardStore::BoardStore(const char* boardDir) : header_() {
+    if (!joinPath(boardDir_, sizeof boardDir_, boardDir, "")) boardDir_[0] = '\0';
+    joinPath(indexPath_, sizeof indexPath_, boardDir_, kIndexName);
+}
+
+BoardStore::~BoardStore() {
+    if (index_ >= 0) ::close(index_);
+}
+
+int BoardStore::openIndex() {
+    if (index_ >= 0) return 1;
+    if (!isBoard()) return 0;
+    index_ = openNoFollow(indexPath_, forChange_ ? O_RDWR : O_RDONLY);
+    if (index_ >= 0) return 1;
+    return errno == ENOENT ? 0 : -1;
+}
+
+int BoardStore::readIndex(void* data, std::size_t size, long offset) {
+    for (int tries = 0;; ++tries) {
+        if (openIndex() <= 0) return -1;
+        int result = readAt(index_, data, size, offset);
+        if (result >= 0 || errno != ESTALE || tries + 1 >= kStaleTries) return result;
+        // Replaced on another host: the name now holds the current index.
+        ::close(index_);
+        index_ = -1;
+    }
+}
+
+StoreResult BoardStore::lockForChange() {
+    if (!isBoard()) return StoreResult::NoBoard;
+    if (lock_.acquire(boardDir_, LockMode::Exclusive) < 0) {
+        return errno == ENOENT ? StoreResult::NoStore : StoreResult::LockFailed;
+    }
+    forChange_ = true;
+    if (index_ >= 0) ::close(index_);
+    index_ = -1;
+    return recover();
+}
+
+bool BoardStore::lockForReading() {
+    if (!isBoard() || lock_.acquire(boardDir_, LockMode::Shared) < 0) return false;
+    if (!redoRecordExists()) return true;
+    // A change died half done: finish it before reading, or read without
+    // the lock when the exclusive one cannot be had.
+    lock_.release();
+    if (lockForChange() != StoreResult::Done) return lock_.held();
+    return true;
+}
+
+void BoardStore::unlock() { lock_.release(); }
+
+bool BoardStore::redoRecordExists() {
+    char path[512];
+    struct stat info;
+    return joinPath(path, sizeof path, boardDir_, kRedoName) && ::lstat(path, &info) == 0;
+}
+
+StoreResult BoardStore::recover() {
+    char path[512];
+    if (!joinPath(path, sizeof path, boardDir_, kRedoName)) return StoreResult::Failed;
+    std::string bytes;
+    int found = readWholeFile(path, &bytes);
+    if (found < 0) return StoreResult::Failed;
+    if (found > 0) {
+        RedoRecord redo;
+        // A record that does not decode was never committed whole (cut by
+        // a power cut): none of its steps ran, so it is dropped.
+        if (redo.decode(bytes)) {
+            int applied = -1;
+            for (int tries = 0; tries < kApplyTries && applied < 0; ++tries) applied = redo.apply(boardDir_);
+            if (applied < 0) return StoreResult::Failed;
+        }
+        if (::unlink(path) != 0 && errno != ENOENT) return StoreResult::Failed;
+    }
+    removeScratchFiles();
+    return cutUncommittedRecord();
+}
+
+StoreResult BoardStore::cutUncommittedRecord() {
+    char header[kHeaderSize];
+    if (openIndex() <= 0 || readIndex(header, sizeof header, 0) != 1) return StoreResult::Done;
+    const int count = fieldNumber(header, field::TextCount);
+    if (count < 0 || count > kMaxMessages) return StoreResult::Done;
+    const off_t expected = kHeaderSize + static_cast<off_t>(count) * kRecordSize;
+    const off_t size = fileSize(index_);
+    // At most one record past the count: a post that died before its
+    // commit (or the stale last slot of the older program's erase).
+    // Anything longer is damage for the operator, and is left as it is.
+    if (size <= expected || size > expected + kRecordSize) return StoreResult::Done;
+    return ::ftruncate(index_, expected) == 0 ? StoreResult::Done : StoreResult::Failed;
+}
+
+void BoardStore::removeScratchFiles() {
+    for (const char* name : kScratchNames) {
+        char path[512];
+        // Only a plain file can be ours; anything else stays where it is.
+        if (joinPath(path, sizeof path, boardDir_, name) && isRegularFile(path)) ::unlink(path);
+    }
+}
+
+StoreResult BoardStore::ReadHeader(char* header) {
+    int opened = openIndex();
+    if (opened == 0) return StoreResult::NoStore;
+    if (opened < 0) return StoreResult::Failed;
+    int read = readIndex(header_, sizeof header_, 0);
+    if (read == 0) return StoreResult::Damaged;
+    if (read < 0) return StoreResult::Failed;
+    std::memcpy(header, header_, sizeof header_);
+    count_ = fieldNumber(header_, field::TextCount);
+    return StoreResult::Done;
+}
+
+StoreResult BoardStore::ReadRecord(int n, char* record) {
+    if (n < 1 || n > count_) return StoreResult::NoMessage;
+    int result = readIndex(record, kRecordSize, RecordOffset(n));
+    if (result == 0) return StoreResult::NoMessage;
+    return result > 0 ? StoreResult::Done : StoreResult::Failed;
+}
+
+bool BoardStore::hasStoreLength() {
+    if (count_ < 0 || count_ > kMaxMessages || openIndex() <= 0) return false;
+    return fileSize(index_) == kHeaderSize + static_cast<off_t>(count_) * kRecordSize;
+}
+
+StoreResult BoardStore::readBody(const std::string& fileName, std::string* body) {
+    char path[512];
+    if (!isBoard() || !isPlainBodyName(fileName) || !joinPath(path, sizeof path, boardDir_, fileName.c_str())) {
+        return StoreResult::NoMessage;
+    }
+    int result = readWholeFile(path, body);
+    if (result == 0) return StoreResult::NoMessage;
+    return result > 0 ? StoreResult::Done : StoreResult::Failed;
+}
+
+int BoardStore::writeScratch(const char* name, const std::string& bytes) {
+    char path[512];
+    if (!joinPath(path, sizeof path, boardDir_, name)) return -1;
+    // O_EXCL: whatever stands at a scratch name after the recovery is not
+    // ours, and is neither followed nor replaced.
+    int fd = openNoFollow(path, O_WRONLY | O_CREAT | O_EXCL);
+    if (fd < 0) return -1;
+    bool written = writeAll(fd, bytes.data(), bytes.size()) > 0;
+    if (closeChecked(fd) < 0) written = false;
+    if (!written) {
+        ::unlink(path);
+        return -1;
+    }
+    created_.push_back(name);
+    return 1;
+}
+
+StoreResult BoardStore::writeBodyScratch(const std::string& name, const std::string& body) {
+    char path[512];
+    struct stat info;
+    if (!joinPath(path, sizeof path, boardDir_, name.c_str())) return StoreResult::BodyFailed;
+    // A directory under the body's name would stop the committed rename
+    // for good; refuse before anything is committed.
+    if (::lstat(path, &info) == 0 && S_ISDIR(info.st_mode)) return StoreResult::BodyFailed;
+    return writeScratch(kBodyScratchName, body) > 0 ? StoreResult::Done : StoreResult::BodyFailed;
+}
+
+StoreResult BoardStore::discardScratch() {
+    for (const char* name : created_) {
+        char path[512];
+        if (joinPath(path, sizeof path, boardDir_, name)) ::unlink(path);
+    }
+    created_.clear();
+    return StoreResult::Failed;
+}
+
+StoreResult BoardStore::commitAndApply(const RedoRecord& redo) {
+    char scratchPath[512];
+    char redoPath[512];
+    if (!joinPath(scratchPath, sizeof scratchPath, boardDir_, kRedoScratchName) ||
+        !joinPath(redoPath, sizeof redoPath, boardDir_, kRedoName) || writeScratch(kRedoScratchName, redo.encode()) < 0) {
+        return discardScratch();
+    }
+    // The commit: from here the change happens, now or at the next lock.
+    if (::rename(scratchPath, redoPath) != 0) return discardScratch();
+    created_.clear();
+    bool applied = false;
+    for (int tries = 0; tries < kApplyTries && !applied; ++tries) applied = redo.apply(boardDir_) > 0;
+    if (applied) ::unlink(redoPath);
+    if (index_ >= 0) ::close(index_);
+    index_ = -1;
+    return StoreResult::Done;
+}
+
+StoreResult BoardStore::AppendRecord(const char* header, const char* record, const std::string& body, bool fresh) {
+    const std::string name = fieldText(record, field::FileName);
+    const int count = fieldNumber(header, field::TextCount);
+    if (!forChange_ || !isPlainBodyName(name) || count < 1 || count > kMaxMessages) return StoreResult::Damaged;
+    StoreResult scratch = writeBodyScratch(name, body);
+    if (scratch != StoreResult::Done) return scratch;
+    RedoRecord redo;
+    redo.rename(kBodyScratchName, name);
+    if (fresh) {
+        std::string index(header, kHeaderSize);
+        index.append(record, kRecordSize);
+        if (writeScratch(kScratchName, index) < 0) return discardScratch();
+        redo.rename(kScratchName, kIndexName);
+    } else {
+        // The record goes beyond the old count before the commit, where no
+        // reader counts it: a full disk then stops the post before it is
+        // committed, and what runs after the commit needs no new space.
+        if (openIndex() <= 0 || writeAt(index_, record, kRecordSize, RecordOffset(count)) < 0) {
+            if (index_ >= 0) ::ftruncate(index_, RecordOffset(count));
+            return discardScratch();
+        }
+        redo.write(RecordOffset(count), record, kRecordSize);
+        redo.write(0, header, kHeaderSize);
+        redo.truncate(kHeaderSize + static_cast<long long>(count) * kRecordSize);
+    }
+    return commitAndApply(redo);
+}
+
+StoreResult BoardStore::RewriteRecord(int n, const char* record, const std::string& body) {
+    const std::string name = fieldText(record, field::FileName);
+    if (n < 1 || n > count_) return StoreResult::NoMessage;
+    if (!forChange_ || !isPlainBodyName(name)) return StoreResult::Damaged;
+    StoreResult scratch = writeBodyScratch(name, body);
+    if (scratch != StoreResult::Done) return scratch;
+    RedoRecord redo;
+    redo.write(RecordOffset(n), record, kRecordSize);
+    redo.rename(kBodyScratchName, name);
+    return commitAndApply(redo);
+}
+
+StoreResult BoardStore::BumpReadCount(int n, char* record) {
+    StoreResult read = ReadRecord(n, record);
+    if (read != StoreResult::Done) return read;
+    if (!forChange_) return StoreResult::Failed;
+    int count = fieldNumber(record, field::ReadCount);
+    if (count < 0) count = 0;
+    // Ten stored digits parse above the cap; "%4d" of such a value would be cut.
+    if (count > kMaxReadCount) count = kMaxReadCount;
+    if (count < kMaxReadCount) ++count;
+    putFormatted(record, field::ReadCount, "%4d", count);
+    // One write of the whole record: it lands whole or not at all.
+    return writeAt(index_, record, kRecordSize, RecordOffset(n)) > 0 ? StoreResult::Done : StoreResult::Failed;
+}
+
+StoreResult BoardStore::writeShorterIndex(int n, char* erased) {
+    char path[512];
+    if (!joinPath(path, sizeof path, boardDir_, kScratchName)) return StoreResult::Failed;
+    int fd = openNoFollow(path, O_WRONLY | O_CREAT | O_EXCL);
+    if (fd < 0) return StoreResult::Failed;
+    char header[kHeaderSize];
+    std::memcpy(header, header_, sizeof header);
+    putNumber(header, field::TextCount, count_ - 1);
+    bool written = writeAll(fd, header, sizeof header) > 0;
+    std::vector<char> chunk(static_cast<std::size_t>(kRecordsPerChunk) * kRecordSize);
+    for (int first = 1; written && first <= count_; first += kRecordsPerChunk) {
+        int records = count_ - first + 1 < kRecordsPerChunk ? count_ - first + 1 : kRecordsPerChunk;
+        if (readIndex(chunk.data(), static_cast<std::size_t>(records) * kRecordSize, RecordOffset(first)) != 1) {
+            written = false;
+            break;
+        }
+        for (int i = 0; i < records; ++i) {
+            char* record = chunk.data() + static_cast<std::size_t>(i) * kRecordSize;
+            int at = first + i;
+            if (at == n) {
+                std::memcpy(erased, record, kRecordSize);
+                continue;
+            }
+            if (at > n) putNumber(record, field::TextNum, fieldNumber(record, field::TextNum) - 1);
+            written = written && writeAll(fd, record, kRecordSize) > 0;
+        }
+    }
+    if (closeChecked(fd) < 0) written = false;
+    if (!written) {
+        ::unlink(path);
+        return StoreResult::Failed;
+    }
+    created_.push_back(kScratchName);
+    return StoreResult::Done;
+}
+
+StoreResult BoardStore::RemoveRecord(int n, char* erased) {
+    if (n < 1 || n > count_) return StoreResult::NoMessage;
+    if (!forChange_ || !hasStoreLength()) return StoreResult::Damaged;
+    RedoRecord redo;
+    if (count_ == 1) {
+        // The only message takes the store with it; the next post starts afresh.
+        if (ReadRecord(n, erased) != StoreResult::Done) return StoreResult::Failed;
+        redo.remove(kIndexName);
+    } else if (n == count_) {
+        // The newest message: nothing moves, the index is cut.
+        if (ReadRecord(n, erased) != StoreResult::Done) return StoreResult::Failed;
+        char header[kHeaderSize];
+        std::memcpy(header, header_, sizeof header);
+        putNumber(header, field::TextCount, count_ - 1);
+        redo.write(0, header, kHeaderSize);
+        redo.truncate(kHeaderSize + static_cast<long long>(count_ - 1) * kRecordSize);
+    } else {
+        StoreResult written = writeShorterIndex(n, erased);
+        if (written != StoreResult::Done) return written;
+        redo.rename(kScratchName, kIndexName);
+    }
+    const std::string name = fieldText(erased, field::FileName);
+    if (isPlainBodyName(name)) redo.remove(name);
+    return commitAndApply(redo);
+}

@@ -213,7 +213,7 @@ bool RedoRecord::decode(const std::string& bytes) {
     std::uint64_t length;
     std::uint64_t sum;
     if (!tail.integer(&length, 8) || !tail.integer(&sum, 4)) return false;
-    if (length != body || sum != checksum(bytes.data(), body)) return false;
+    if (length != body || sum != checksum(bytes.data(), body + 8)) return false;
 
     Reader in(bytes, body);
     in.skip(kMagicSize);

@@ -15,8 +15,15 @@ command -v node >/dev/null || install_missing_packages nodejs
 command -v npm >/dev/null || install_missing_packages npm
 npm ci --prefix tests/browser --no-audit --no-fund
 
+# The crash and fault-injection tests run the programs as deployed (plain,
+# static) under strace.
+install_missing_packages strace
+cmake -S . -B build-plain -DCMAKE_BUILD_TYPE=Release -DGESIPAN_TESTS=OFF >/dev/null
+cmake --build build-plain -j"$(nproc)"
+
 build=build-test
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DGESIPAN_SANITIZE=ON >/dev/null
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DGESIPAN_SANITIZE=ON \
+  -DGESIPAN_PLAIN_BIN="$PWD/build-plain/bin" >/dev/null
 cmake --build "$build" -j"$(nproc)"
 export ASAN_OPTIONS="abort_on_error=0:halt_on_error=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"

@@ -45,17 +45,20 @@ void limitFileSize(long bytes) {
 }
 
 [[noreturn]] void execChild(const std::string& program, const std::string& workDir, const std::vector<std::string>& env,
-                            long fileSizeLimit, int stdinFd, int stdoutFd) {
-    limitFileSize(fileSizeLimit);
+                            const CgiRequest& request, int stdinFd, int stdoutFd) {
+    limitFileSize(request.fileSizeLimit);
     ::dup2(stdinFd, STDIN_FILENO);
     ::dup2(stdoutFd, STDOUT_FILENO);
     if (::chdir(workDir.c_str()) != 0) ::_exit(126);
     std::vector<char*> envp;
     for (const auto& entry : env) envp.push_back(const_cast<char*>(entry.c_str()));
     envp.push_back(nullptr);
-    std::string path = programPath(program);
-    char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
-    ::execve(path.c_str(), argv, envp.data());
+    std::string path = request.programDir.empty() ? programPath(program) : request.programDir + "/" + program;
+    std::vector<char*> argv;
+    for (const auto& word : request.launcher) argv.push_back(const_cast<char*>(word.c_str()));
+    argv.push_back(const_cast<char*>(path.c_str()));
+    argv.push_back(nullptr);
+    ::execve(argv[0], argv.data(), envp.data());
     ::_exit(127);
 }
 
@@ -107,7 +110,7 @@ CgiResult runCgi(const std::string& program, const std::string& workDir, const C
     std::vector<std::string> env = environmentOf(request);
     ::signal(SIGPIPE, SIG_IGN);
     pid_t child = ::fork();
-    if (child == 0) execChild(program, workDir, env, request.fileSizeLimit, input[0], output[1]);
+    if (child == 0) execChild(program, workDir, env, request, input[0], output[1]);
     ::close(input[0]);
     ::close(output[1]);
     result.output = exchange(input[1], output[0], request.body);

@@ -5,6 +5,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 struct CgiRequest {
     std::string query;                      // QUERY_STRING; unset when `noQuery`
@@ -14,6 +15,8 @@ struct CgiRequest {
     bool noContentLength = false;
     std::map<std::string, std::string> env; // further variables (REMOTE_HOST, ...)
     long fileSizeLimit = -1;                // bytes a write may reach, as on a full disk; -1 for none
+    std::vector<std::string> launcher;      // a command the program runs under (strace ...), if any
+    std::string programDir;                 // where the program is; the tested build's when empty
 };
 
 struct CgiResult {

@@ -1,0 +1,205 @@
+// Every changing request, killed at each of its system calls in turn and
+// given a failure at each call that touches a file, leaves its board as
+// before or as after; its page never claims a change that did not happen,
+// the next reader sees one of the two, and the board takes the next post,
+// edit, view and erase. Runs the programs under strace's fault injection.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "board_check.h"
+#include "board_files.h"
+#include "cgi_runner.h"
+#include "scratch_site.h"
+
+namespace {
+
+struct Operation {
+    std::string name;
+    int messages;  // the board before: this many messages, 0 for no store
+    std::string program;
+    std::string query;
+    std::string body;
+    std::string doneMarker;  // printed only when the change was made
+};
+
+const std::vector<Operation> kOperations = {
+    {"first post", 0, "SavePage", "BoardNum=1&TextNum=-1", "n=P&e=&h=&s=New&b=a%0D%0Ab", "<caption>"},
+    {"post to five", 5, "SavePage", "BoardNum=1&TextNum=-1", "n=P&e=&h=&s=New&b=a%0D%0Ab", "<caption>"},
+    {"edit", 5, "SavePage", "BoardNum=1&TextNum=3", "n=E&e=&h=&s=Edited&b=new+body&password=secret", "<caption>"},
+    {"erase first", 5, "DropPage", "BoardNum=1&TextNum=1", "password=secret", "Successfully removed."},
+    {"erase middle", 5, "DropPage", "BoardNum=1&TextNum=3", "password=secret", "Successfully removed."},
+    {"erase last", 5, "DropPage", "BoardNum=1&TextNum=5", "password=secret", "Successfully removed."},
+    {"erase only", 1, "DropPage", "BoardNum=1&TextNum=1", "password=secret", "Successfully removed."},
+    {"view", 5, "ShowPage", "BoardNum=1&TextNum=2", "", " 읽은횟수 </font></th><td>   1</td>"},
+};
+
+// Calls a failure is injected into; every call is a kill point.
+const std::set<std::string> kFailingCalls = {"read",   "write",     "openat", "close",      "rename", "unlink",
+                                             "fcntl",  "pread64",   "pwrite64", "ftruncate", "newfstatat", "fstat"};
+
+std::string programDir() { return PLAIN_PROGRAM_DIR; }
+
+class Board {
+public:
+    explicit Board(int messages) {
+        site.writeStandardConfig();
+        dir = site.boardDir(1);
+        if (messages == 0) return;
+        site.writeBoardFile(1, "guestbook.dat", indexOfMessages(messages, 1));
+        for (int n = 1; n <= messages; ++n) site.writeBoardFile(1, bodyName(n), "body " + std::to_string(n));
+    }
+    static std::string bodyName(int n) { return "guestbook" + std::to_string(n) + ".html"; }
+
+    CgiResult run(const std::string& program, const std::string& query, const std::string& body,
+                  const std::vector<std::string>& launcher = {}) {
+        CgiRequest request;
+        request.query = query;
+        request.body = body;
+        request.env["REMOTE_HOST"] = "client.example";
+        request.launcher = launcher;
+        request.programDir = programDir();
+        return runCgi(program, site.cgiBin(), request);
+    }
+    CgiResult run(const Operation& op, const std::vector<std::string>& launcher = {}) {
+        return run(op.program, op.query, op.body, launcher);
+    }
+    // The listing's rows without their dates: what a reader sees.
+    std::string listing() {
+        std::string page = run("ListPage", "BoardNum=1&TextNum=0", "").output;
+        static const std::regex date("<font size=-1>[0-9]{4}[^<]*</font>");
+        return std::regex_replace(page, date, "<font size=-1>D</font>");
+    }
+
+    ScratchSite site;
+    std::string dir;
+};
+
+struct Call {
+    std::string name;
+    int occurrence;
+};
+
+// The system calls of one clean run, in order, each with its count so far.
+std::vector<Call> callsOf(const Operation& op) {
+    Board board(op.messages);
+    std::string trace = board.site.root() + "/trace";
+    board.run(op, {"/usr/bin/strace", "-qq", "-o", trace});
+    std::vector<Call> calls;
+    std::map<std::string, int> seen;
+    std::string text = readFile(trace);
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        start = end + 1;
+        std::size_t paren = line.find('(');
+        if (paren == std::string::npos || paren == 0 || line[0] == '+' || line[0] == '-') continue;
+        std::string name = line.substr(0, paren);
+        if (name == "execve" || name == "exit_group") continue;
+        calls.push_back({name, ++seen[name]});
+    }
+    return calls;
+}
+
+struct Outcome {
+    BoardSnapshot board;
+    std::string listing;
+};
+
+Outcome outcomeOf(const Operation& op, bool applied) {
+    Board board(op.messages);
+    if (applied) {
+        EXPECT_NE(board.run(op).output.find(op.doneMarker), std::string::npos) << op.name;
+    }
+    return {snapshotBoard(board.dir), board.listing()};
+}
+
+class CrashHarness : public ::testing::TestWithParam<Operation> {
+protected:
+    // Runs the operation with one injection and checks everything after it.
+    void inject(const Operation& op, const std::string& spec) {
+        SCOPED_TRACE(op.name + " with " + spec);
+        Board board(op.messages);
+        CgiResult result = board.run(op, {"/usr/bin/strace", "-qq", "-o", "/dev/null", "-e", "inject=" + spec});
+        const bool printed = result.output.find("Content-type: text/html") == 0;
+        const bool claimsDone = result.output.find(op.doneMarker) != std::string::npos;
+        ++runs;
+
+        // The next reader, then the next change (a denied erase still takes
+        // the exclusive lock), meet the board as before or as after.
+        std::string listing = board.listing();
+        EXPECT_EQ(board.run("DropPage", "BoardNum=1&TextNum=1", "password=wrong").status, 0);
+        BoardSnapshot now = snapshotBoard(board.dir);
+        bool isBefore = snapshotDifference(now, before.board).empty();
+        bool isAfter = snapshotDifference(now, after.board).empty();
+        if (claimsDone) {
+            EXPECT_TRUE(isAfter) << "claimed done, but " << snapshotDifference(now, after.board);
+            EXPECT_EQ(listing, after.listing);
+        } else if (printed) {
+            EXPECT_TRUE(isBefore) << "claimed nothing, but " << snapshotDifference(now, before.board);
+            EXPECT_EQ(listing, before.listing);
+        } else {
+            EXPECT_TRUE(isBefore || isAfter) << "half done: " << snapshotDifference(now, before.board);
+            EXPECT_TRUE(listing == before.listing || listing == after.listing);
+        }
+        EXPECT_EQ(boardProblems(board.dir), "");
+
+        // The board goes on working.
+        EXPECT_NE(board.run("SavePage", "BoardNum=1&TextNum=-1", "n=N&e=&h=&s=Next&b=x").output.find("<caption>"),
+                  std::string::npos);
+        EXPECT_NE(board.run("SavePage", "BoardNum=1&TextNum=1", "n=N&e=&h=&s=S&b=y&password=secret")
+                      .output.find("<caption>"),
+                  std::string::npos);
+        EXPECT_NE(board.run("ShowPage", "BoardNum=1&TextNum=1", "").output.find("<caption>"), std::string::npos);
+        EXPECT_NE(board.run("DropPage", "BoardNum=1&TextNum=1", "password=secret").output.find("Successfully removed."),
+                  std::string::npos);
+        EXPECT_EQ(boardProblems(board.dir), "");
+    }
+
+    void SetUp() override {
+        before = outcomeOf(GetParam(), false);
+        after = outcomeOf(GetParam(), true);
+    }
+    void TearDown() override {
+        std::printf("%s: %d injected runs\n", GetParam().name.c_str(), runs);
+    }
+
+    Outcome before;
+    Outcome after;
+    int runs = 0;
+};
+
+TEST_P(CrashHarness, KilledAtEverySystemCall) {
+    const Operation& op = GetParam();
+    std::vector<Call> calls = callsOf(op);
+    ASSERT_GT(calls.size(), 10u);
+    for (const Call& call : calls) {
+        inject(op, call.name + ":signal=KILL:when=" + std::to_string(call.occurrence));
+        if (HasFatalFailure()) return;
+    }
+}
+
+TEST_P(CrashHarness, FailureAtEveryFileCall) {
+    const Operation& op = GetParam();
+    for (const Call& call : callsOf(op)) {
+        if (!kFailingCalls.count(call.name)) continue;
+        for (const char* error : {"ENOSPC", "EIO"}) {
+            inject(op, call.name + ":error=" + error + ":when=" + std::to_string(call.occurrence));
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryChange, CrashHarness, ::testing::ValuesIn(kOperations),
+                         [](const ::testing::TestParamInfo<Operation>& info) {
+                             std::string name = info.param.name;
+                             for (char& c : name) c = c == ' ' ? '_' : c;
+                             return name;
+                         });
+
+}  // namespace

@@ -12,8 +12,12 @@ namespace {
 constexpr std::size_t kHeader = 125;
 constexpr std::size_t kRecord = 410;
 
+// Only records a test wrote through the programs carry the clock's time;
+// the prepared ones ("Writer n") must keep every byte.
 std::string blankDates(std::string index) {
-    for (std::size_t at = kHeader; at + kRecord <= index.size(); at += kRecord) index.replace(at + 25, 40, 40, '\0');
+    for (std::size_t at = kHeader; at + kRecord <= index.size(); at += kRecord) {
+        if (index.compare(at + 5, 7, "Writer ") != 0) index.replace(at + 25, 40, 40, '\0');
+    }
     return index;
 }
 

@@ -6,9 +6,9 @@
 #include <string>
 
 // Every entry of a board directory but its lock file, by name: a regular
-// file's bytes, or a marker for anything else. Date and time fields of the
-// index are blanked, so that a change made a minute later still compares
-// equal.
+// file's bytes, or a marker for anything else. Date and time fields of
+// records stored through the programs are blanked, so that a change made a
+// minute later still compares equal.
 using BoardSnapshot = std::map<std::string, std::string>;
 BoardSnapshot snapshotBoard(const std::string& boardDir);
 

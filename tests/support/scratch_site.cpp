@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
@@ -40,8 +41,9 @@ ScratchSite::ScratchSite() {
 
 ScratchSite::~ScratchSite() {
     if (root_.empty() || std::getenv("KEEP_SCRATCH")) return;
-    std::string command = "rm -rf '" + root_ + "'";
-    if (std::system(command.c_str()) != 0) ADD_FAILURE() << "cannot remove " << root_;
+    std::error_code error;
+    std::filesystem::remove_all(root_, error);
+    if (error) ADD_FAILURE() << "cannot remove " << root_ << ": " << error.message();
 }
 
 std::string ScratchSite::boardDir(int board) {

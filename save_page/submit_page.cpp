@@ -1,5 +1,6 @@
 #include "submit_page.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 
@@ -24,9 +25,21 @@ int SubmitPage::decodeRequest() {
     decodeQueryPairs(2);
     boardNum = decimalValue(pairs[0].value);
     textNum = decimalValue(pairs[1].value);
-    postedCount = decodePostedForm();
+    // The limit is checked before anything is read, and again for a server
+    // that gives no length: then at most the limit is read.
+    bool overSize = contentLength > kMaxFormBody;
+    if (!overSize) {
+        postedCount = decodeFormBody(stdin, contentLength > 0 ? contentLength : kMaxFormBody, pairs);
+        if (pairCount < postedCount) pairCount = postedCount;
+        overSize = contentLength <= 0 && std::getc(stdin) != EOF;
+    }
     int result = readConfig();
     copyField(path, sizeof path, boardDir);
+    if (overSize) {
+        char limit[16];
+        refuse("<font color=228b22 size=3>The message is too long: at most %s kB may be posted!!!</font><br>",
+               intToText(kMaxFormBody / 1024, limit, sizeof limit));
+    }
     return result;
 }
 

@@ -90,7 +90,9 @@ function apacheConfig(root, port, user) {
     `Mutex file:${root}/apache default`,
     `ErrorLog ${root}/apache/error.log`,
     `DocumentRoot ${root}/apache/empty`,
-    'TypesConfig /etc/mime.types',
+    // Without Debian's /etc/mime.types: the site serves GIF images only.
+    'TypesConfig /dev/null',
+    'AddType image/gif .gif',
     ...apacheModules.map((m) => `LoadModule ${m}_module /usr/lib/apache2/modules/mod_${m}.so`),
     '<Directory />',
     '    AllowOverride None',

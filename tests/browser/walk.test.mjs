@@ -3,7 +3,7 @@
 // through Apache.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { mkdir } from 'node:fs/promises';
+import { mkdir, readFile } from 'node:fs/promises';
 import { join, dirname } from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { startSite, launchBrowser, servers } from './site.mjs';
@@ -105,4 +105,12 @@ for (const server of servers) test(`a visitor posts, reads, edits and erases a m
   text = await page.content();
   assert.match(text, /There is no data file!!!/);
   assert.doesNotMatch(text, /고친 인사/);
+});
+
+test('the README shows the Apache configuration that the walk is served with', async () => {
+  const here = dirname(fileURLToPath(import.meta.url));
+  const readme = await readFile(join(here, '..', '..', 'README.md'), 'utf8');
+  const site = await readFile(join(here, '..', '..', 'deploy', 'apache-site.conf.in'), 'utf8');
+  assert.ok(readme.includes('```apache\n' + site.replaceAll('@ROOT@', '/srv/site') + '```\n'),
+    'README.md carries deploy/apache-site.conf.in for /srv/site');
 });

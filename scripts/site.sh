@@ -2,6 +2,7 @@
 # Builds the six programs and the images, lays out a site and serves it with
 # lighttpd in the foreground.
 #   bash scripts/site.sh [--listen ADDRESS] [--port N] [--dir DIR]
+# ADDRESS is where lighttpd listens: 127.0.0.1 unless told otherwise.
 # Started as root, lighttpd and the programs run as the web user (www-data,
 # or a system user "gesipan" made for it): it may read GuestBook.conf and
 # change the board directories, nothing else. Started as anyone else, they
@@ -26,7 +27,12 @@ while [ $# -gt 0 ]; do
 done
 case "$port" in ''|*[!0-9]*) echo "site: port must be a number" >&2; exit 2 ;; esac
 # An IPv4 or IPv6 address, or a host name; it goes into the server's configuration.
+address="${address#[}"
+address="${address%]}"
 case "$address" in ''|*[!A-Za-z0-9.:_-]*) echo "site: not an address: $address" >&2; exit 2 ;; esac
+# lighttpd and URLs take IPv6 addresses in brackets.
+bind="$address"
+case "$bind" in *:*) bind="[$bind]" ;; esac
 
 . "$repo/scripts/packages.sh"
 install_missing_packages g++ cmake make lighttpd
@@ -144,7 +150,7 @@ fi
 "$bin/make_images" "$root/Image" "${title_args[@]}"
 
 config="$root/lighttpd.conf"
-sed -e "s|@ADDRESS@|$address|g" -e "s|@PORT@|$port|g" -e "s|@ROOT@|$root|g" \
+sed -e "s|@ADDRESS@|$bind|g" -e "s|@PORT@|$port|g" -e "s|@ROOT@|$root|g" \
   "$repo/deploy/lighttpd.conf.in" >"$config.new"
 if [ -n "$web_user" ]; then
   # lighttpd opens its port as root, then becomes the web user for good.
@@ -160,8 +166,7 @@ fi
 mv -f "$config.new" "$config"
 lighttpd -tt -f "$config" >/dev/null
 
-host="$address"
-case "$host" in *:*) host="[$host]" ;; esac
+host="$bind"
 case "$address" in 0.0.0.0|::) host="$(hostname -f 2>/dev/null || hostname)" ;; esac
 echo "Board 1: http://$host:$port/cgi-bin/ListPage.exe?BoardNum=1&TextNum=0"
 [ -n "$web_user" ] && echo "Serving as $web_user"

@@ -36,9 +36,12 @@ int SubmitPage::decodeRequest() {
     int result = readConfig();
     copyField(path, sizeof path, boardDir);
     if (overSize) {
-        char limit[16];
-        refuse("<font color=228b22 size=3>The message is too long: at most %s kB may be posted!!!</font><br>",
-               intToText(kMaxFormBody / 1024, limit, sizeof limit));
+        char message[kTextSize];
+        std::snprintf(message, sizeof message,
+                      "<font color=228b22 size=3>글이 너무 깁니다. %d kB까지만 올릴 수 있습니다!!!<br>"
+                      "The message is too long: at most %d kB may be posted!!!</font><br>",
+                      kMaxFormBody / 1024, kMaxFormBody / 1024);
+        refuse("%s", message);
     }
     return result;
 }

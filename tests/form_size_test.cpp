@@ -33,7 +33,9 @@ protected:
     ScratchSite site;
 };
 
-const char kRefusal[] = "The message is too long: at most 512 kB may be posted!!!";
+const char kRefusal[] =
+    "<font color=228b22 size=3>글이 너무 깁니다. 512 kB까지만 올릴 수 있습니다!!!<br>"
+    "The message is too long: at most 512 kB may be posted!!!</font><br>";
 
 }  // namespace
 

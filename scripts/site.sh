@@ -123,12 +123,16 @@ boards="$(tr -d '\r' <"$conf" | awk -v cgi="$root/cgi-bin/" '
 title_args=()
 while read -r number image board; do
   [ -n "$number" ] || continue
-  case "$number" in
-    0|[1-9]|[1-9]*[0-9]) ;;
-    *) echo "site: board line \"$number $image\": board numbers are 0 or more, without leading zeros; skipped" >&2
-       continue ;;
-  esac
-  title_args+=("$number" "$image")
+  # The programs match the line against the number as they print it.
+  if ! [[ "$number" =~ ^(0|[1-9][0-9]{0,9})$ ]] || [ "$number" -gt 2147483647 ]; then
+    echo "site: board line \"$number $image\": only numbers 0 to 2147483647 without leading zeros are readied; skipped" >&2
+    continue
+  fi
+  if [[ "$image" =~ ^[A-Za-z0-9_]+\.gif$ ]]; then
+    title_args+=("$number" "$image")
+  else
+    echo "site: board $number: the server serves Image/NAME.gif only (letters, digits, _); $image not drawn" >&2
+  fi
   if [ -L "${board%/}" ]; then
     # The owner's link (to another disk, say) is theirs to keep right.
     echo "site: board $number: ${board%/} is a symbolic link; left as it is" >&2

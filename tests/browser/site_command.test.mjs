@@ -137,7 +137,8 @@ test('the site command serves as the web user, which may change the boards only;
   // Adding board lines and rerunning readies the boards; the owner's own
   // title image, the configuration and board 1 stay as they were.
   await writeFile(join(dir, 'Image', 'mine.gif'), 'the owner\'s picture');
-  await appendFile(join(dir, 'cgi-bin', 'GuestBook.conf'), '2 title2.gif\n15 mine.gif\n');
+  // Lines no request can reach or naming no servable image do not stop it.
+  await appendFile(join(dir, 'cgi-bin', 'GuestBook.conf'), '2 title2.gif\n15 mine.gif\n07 title7.gif\n3 ../evil.gif\n');
   const confBefore = await readFile(join(dir, 'cgi-bin', 'GuestBook.conf'));
   const title1 = await readFile(join(dir, 'Image', 'title1.gif'));
   port = await freePort();
@@ -150,7 +151,10 @@ test('the site command serves as the web user, which may change the boards only;
   const title2 = await readFile(join(dir, 'Image', 'title2.gif'));
   assert.equal(title2.subarray(0, 6).toString(), 'GIF89a');
   assert.notDeepEqual(title2, title1);
-  for (const n of ['2', '15']) assert.equal((await stat(join(dir, 'boards', n))).uid, webUid, n);
+  for (const n of ['2', '15', '3']) assert.equal((await stat(join(dir, 'boards', n))).uid, webUid, n);
+  await assert.rejects(stat(join(dir, 'boards', '07')));
+  await assert.rejects(stat(join(dir, 'evil.gif')));
+  assert.match(site.output, /07 title7\.gif.*skipped/);
   const newBase = `http://127.0.0.1:${port}/cgi-bin`;
   assert.equal((await request(`${newBase}/SavePage.exe?BoardNum=2&TextNum=-1`, form)).status, 200);
   assert.match((await request(`${newBase}/ListPage.exe?BoardNum=2&TextNum=0`)).body, /Hello/);

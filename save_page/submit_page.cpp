@@ -1,5 +1,6 @@
 #include "submit_page.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 
@@ -24,9 +25,24 @@ int SubmitPage::decodeRequest() {
     decodeQueryPairs(2);
     boardNum = decimalValue(pairs[0].value);
     textNum = decimalValue(pairs[1].value);
-    postedCount = decodePostedForm();
+    // The limit is checked before anything is read, and again for a server
+    // that gives no length: then at most the limit is read.
+    bool overSize = contentLength > kMaxFormBody;
+    if (!overSize) {
+        postedCount = decodeFormBody(stdin, contentLength > 0 ? contentLength : kMaxFormBody, pairs);
+        if (pairCount < postedCount) pairCount = postedCount;
+        overSize = contentLength <= 0 && std::getc(stdin) != EOF;
+    }
     int result = readConfig();
     copyField(path, sizeof path, boardDir);
+    if (overSize) {
+        char message[kTextSize];
+        std::snprintf(message, sizeof message,
+                      "<font color=228b22 size=3>글이 너무 깁니다. %d kB까지만 올릴 수 있습니다!!!<br>"
+                      "The message is too long: at most %d kB may be posted!!!</font><br>",
+                      kMaxFormBody / 1024, kMaxFormBody / 1024);
+        refuse("%s", message);
+    }
     return result;
 }
 

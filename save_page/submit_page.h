@@ -8,10 +8,15 @@
 class BoardStore;
 enum class StoreResult;
 
+// Largest form body SavePage takes, in bytes; the web server's own limit is
+// the same (server.max-request-size, LimitRequestBody).
+constexpr int kMaxFormBody = 512 * 1024;
+
 class SubmitPage : public CgiPage {
 public:
     // Environment, date and time, the two query pairs, the form body, then
-    // the configuration; `path` is left holding the board directory.
+    // the configuration; `path` is left holding the board directory. A body
+    // above kMaxFormBody ends the run with the error page, nothing stored.
     int decodeRequest() override;
 
     // 1 when name, subject and body were posted non-empty, else -1.

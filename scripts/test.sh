@@ -8,9 +8,11 @@ cd "$(dirname "$0")/.."
 install_missing_packages g++ cmake make libgtest-dev
 # clang and its libFuzzer runtime for the fuzz targets.
 install_missing_packages clang libclang-rt-14-dev
-# The browser and load suites: lighttpd, Debian's Chromium, curl, Node; a
-# Korean font so the screenshots are legible.
-install_missing_packages lighttpd chromium curl fonts-nanum
+# The browser, load and server suites: lighttpd and Apache httpd (they serve
+# the same site; apache2-bin is the server without Debian's service, which
+# would start one on port 80), Debian's Chromium, curl, Node; a Korean font
+# so the screenshots are legible.
+install_missing_packages lighttpd apache2-bin chromium curl fonts-nanum
 command -v node >/dev/null || install_missing_packages nodejs
 command -v npm >/dev/null || install_missing_packages npm
 npm ci --prefix tests/browser --no-audit --no-fund

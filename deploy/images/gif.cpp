@@ -1,5 +1,10 @@
 #include "gif.h"
 
+#include <cerrno>
+#include <cstdlib>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <stdexcept>
@@ -168,10 +173,34 @@ std::vector<std::uint8_t> encodeGif(const GifPicture& picture) {
     return out;
 }
 
-bool writeGif(const std::string& path, const GifPicture& picture) {
+bool writeGif(const std::string& path, const GifPicture& picture, bool replace) {
     std::vector<std::uint8_t> bytes = encodeGif(picture);
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) return false;
-    bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    return std::fclose(file) == 0 && written;
+    // A fresh file beside the target, then one step into place: a reader never
+    // sees half a picture, and a link at `path` is replaced, not followed.
+    std::string temporary = path + ".XXXXXX";
+    int fd = ::mkstemp(temporary.data());
+    if (fd < 0) return false;
+    bool written = ::fchmod(fd, 0644) == 0;
+    std::size_t done = 0;
+    while (written && done < bytes.size()) {
+        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) written = false;
+        else done += static_cast<std::size_t>(n);
+    }
+    if (::close(fd) != 0) written = false;
+    bool placed = false;
+    if (written) {
+        if (replace) {
+            placed = ::rename(temporary.c_str(), path.c_str()) == 0;
+        } else {
+            placed = ::link(temporary.c_str(), path.c_str()) == 0;
+            if (!placed && errno == EEXIST) {
+                ::unlink(temporary.c_str());
+                return true;
+            }
+        }
+    }
+    if (!placed || !replace) ::unlink(temporary.c_str());
+    return placed;
 }

@@ -31,5 +31,7 @@ std::vector<std::uint8_t> lzwEncode(const std::vector<std::uint8_t>& pixels, int
 // written (no frames, pixels of the wrong count or outside the palette...).
 std::vector<std::uint8_t> encodeGif(const GifPicture& picture);
 
-// Writes encodeGif(picture) to `path`; false when the file cannot be written.
-bool writeGif(const std::string& path, const GifPicture& picture);
+// Writes encodeGif(picture) to `path` (mode 0644) through a temporary file
+// beside it. With `replace` false a file already at `path` is kept as it is
+// (and counts as success). False when the picture cannot be put in place.
+bool writeGif(const std::string& path, const GifPicture& picture, bool replace = true);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -103,7 +104,16 @@ const Glyph kFont[] = {
     {'V', {"#   #", "#   #", "#   #", "#   #", "#   #", " # # ", "  #  "}},
     {'W', {"#   #", "#   #", "#   #", "# # #", "# # #", "## ##", "#   #"}},
     {'X', {"#   #", "#   #", " # # ", "  #  ", " # # ", "#   #", "#   #"}},
+    {'0', {" ### ", "#   #", "#  ##", "# # #", "##  #", "#   #", " ### "}},
     {'1', {"  #  ", " ##  ", "  #  ", "  #  ", "  #  ", "  #  ", " ### "}},
+    {'2', {" ### ", "#   #", "    #", "   # ", "  #  ", " #   ", "#####"}},
+    {'3', {"#####", "   # ", "  #  ", "   # ", "    #", "#   #", " ### "}},
+    {'4', {"   # ", "  ## ", " # # ", "#  # ", "#####", "   # ", "   # "}},
+    {'5', {"#####", "#    ", "#### ", "    #", "    #", "#   #", " ### "}},
+    {'6', {"  ## ", " #   ", "#    ", "#### ", "#   #", "#   #", " ### "}},
+    {'7', {"#####", "    #", "   # ", "  #  ", " #   ", " #   ", " #   "}},
+    {'8', {" ### ", "#   #", "#   #", " ### ", "#   #", "#   #", " ### "}},
+    {'9', {" ### ", "#   #", "#   #", " ####", "    #", "   # ", " ##  "}},
 };
 
 void Canvas::text(int x, int y, const char* label, std::uint8_t colour, int scale) {
@@ -204,21 +214,55 @@ Canvas titleBanner(const char* label) {
     Canvas c(200, 60, PaleTeal);
     c.frame(0, 0, 200, 60, Teal);
     c.frame(3, 3, 194, 54, Teal);
-    const int scale = 3;
+    // Long board numbers get smaller letters so that they stay inside the frame.
+    int scale = 3;
+    while (scale > 1 && Canvas::textWidth(label, scale) > 184) --scale;
     int w = Canvas::textWidth(label, scale);
-    c.text((200 - w) / 2 + 1, 20 + 1, label, Grey, scale);
-    c.text((200 - w) / 2, 20, label, Navy, scale);
+    int y = 30 - 7 * scale / 2;
+    c.text((200 - w) / 2 + 1, y + 1, label, Grey, scale);
+    c.text((200 - w) / 2, y, label, Navy, scale);
     return c;
+}
+
+bool isBoardNumber(const char* text) {
+    std::size_t n = std::strlen(text);
+    if (n == 0 || n > 10 || (n > 1 && text[0] == '0')) return false;
+    for (const char* p = text; *p; ++p)
+        if (*p < '0' || *p > '9') return false;
+    return std::strtoll(text, nullptr, 10) <= 2147483647;
+}
+
+// Only names the web server serves from Image/.
+bool isImageName(const char* text) {
+    std::size_t n = std::strlen(text);
+    if (n < 5 || std::strcmp(text + n - 4, ".gif") != 0) return false;
+    for (std::size_t i = 0; i + 4 < n; ++i) {
+        char c = text[i];
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_')) return false;
+    }
+    return true;
 }
 
 }  // namespace
 
+// make_images IMAGE_DIR [BOARD TITLE_IMAGE]...
+// The buttons and rules are drawn afresh each time. Each board's title image
+// is drawn only when IMAGE_DIR has none of that name: the owner's own stays.
+// Without boards, board 1's title1.gif is drawn.
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s IMAGE_DIR\n", argv[0]);
+    if (argc < 2 || argc % 2 != 0) {
+        std::fprintf(stderr, "usage: %s IMAGE_DIR [BOARD TITLE_IMAGE]...\n", argv[0]);
         return 2;
     }
     const std::string dir = std::string(argv[1]) + "/";
+    std::vector<const char*> titles = {"1", "title1.gif"};
+    if (argc > 2) titles.assign(argv + 2, argv + argc);
+    for (std::size_t i = 0; i < titles.size(); i += 2) {
+        if (!isBoardNumber(titles[i]) || !isImageName(titles[i + 1])) {
+            std::fprintf(stderr, "not a board and its title image: %s %s\n", titles[i], titles[i + 1]);
+            return 2;
+        }
+    }
     struct Output {
         const char* name;
         GifPicture picture;
@@ -234,12 +278,18 @@ int main(int argc, char** argv) {
         {"line.gif", still(rule(500, 3, Teal, PaleTeal))},
         {"blue_line.gif", still(rule(420, 3, Blue, SkyBlue))},
         {"line_ani.gif", animatedLine()},
-        {"title1.gif", still(titleBanner("BOARD 1"))},
     };
     int failed = 0;
     for (const Output& output : outputs) {
         if (!writeGif(dir + output.name, output.picture)) {
             std::fprintf(stderr, "cannot write %s%s\n", dir.c_str(), output.name);
+            failed = 1;
+        }
+    }
+    for (std::size_t i = 0; i < titles.size(); i += 2) {
+        const std::string label = std::string("BOARD ") + titles[i];
+        if (!writeGif(dir + titles[i + 1], still(titleBanner(label.c_str())), false)) {
+            std::fprintf(stderr, "cannot write %s%s\n", dir.c_str(), titles[i + 1]);
             failed = 1;
         }
     }

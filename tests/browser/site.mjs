@@ -1,15 +1,20 @@
 // Harness for the browser and load suites.
 //
-//   startSite(options = {}) -> Promise<{ baseUrl, root, password, listUrl(board), stop() }>
+//   startSite(options = {}) -> Promise<{ baseUrl, root, password, server, listUrl(board), stop() }>
 //     Lays out a scratch site in a fresh temporary directory: cgi-bin/NAME.exe
 //     copied from the programs in $GESIPAN_BIN, cgi-bin/GuestBook.conf
 //     (board "1 title1.gif", password `password`), Image/ drawn by
-//     $GESIPAN_BIN/make_images, boards/1/; then serves it with lighttpd -D on
-//     a free 127.0.0.1 port, configured from deploy/lighttpd.conf.in.
+//     $GESIPAN_BIN/make_images, boards/1/; then serves it on a free
+//     127.0.0.1 port with lighttpd -D, configured from deploy/lighttpd.conf.in,
+//     or with options.server 'apache': Debian's apache2 in the foreground
+//     with deploy/apache-site.conf.in (the README's configuration).
+//     Run as root, the site is laid out as scripts/site.sh lays it out and
+//     the server and programs run as www-data.
 //     options.password overrides the password; options.boards lists extra
 //     config lines such as "2 title1.gif" (their boards/N/ are made too).
-//     stop() ends lighttpd and removes the directory (kept when
+//     stop() ends the server and removes the directory (kept when
 //     GESIPAN_KEEP_SITE is set).
+//   servers: the servers a suite runs against, ['lighttpd', 'apache'].
 //   launchBrowser() -> Promise<Browser>
 //     playwright-core Browser on /usr/bin/chromium, headless, with a fresh
 //     profile directory; never downloads a browser.
@@ -57,12 +62,12 @@ function waitForPort(port, child, ms = 10000) {
   const deadline = Date.now() + ms;
   return new Promise((resolve, reject) => {
     const attempt = () => {
-      if (child.exitCode !== null) return reject(new Error(`lighttpd exited ${child.exitCode}`));
+      if (child.exitCode !== null) return reject(new Error(`server exited ${child.exitCode}`));
       const socket = net.connect(port, '127.0.0.1');
       socket.once('connect', () => { socket.destroy(); resolve(); });
       socket.once('error', () => {
         socket.destroy();
-        if (Date.now() > deadline) reject(new Error('lighttpd did not start listening'));
+        if (Date.now() > deadline) reject(new Error('server did not start listening'));
         else setTimeout(attempt, 50);
       });
     };
@@ -70,47 +75,113 @@ function waitForPort(port, child, ms = 10000) {
   });
 }
 
+export const servers = ['lighttpd', 'apache'];
+
+const apacheModules = ['mpm_prefork', 'authz_core', 'alias', 'cgi', 'mime', 'env', 'headers'];
+
+// The server's own part of an Apache configuration around the site's part,
+// which an owner adds to theirs as it stands.
+function apacheConfig(root, port, user) {
+  const lines = [
+    `ServerRoot ${root}/apache`,
+    'ServerName 127.0.0.1',
+    `Listen 127.0.0.1:${port}`,
+    `PidFile ${root}/apache/httpd.pid`,
+    `Mutex file:${root}/apache default`,
+    `ErrorLog ${root}/apache/error.log`,
+    `DocumentRoot ${root}/apache/empty`,
+    // Without Debian's /etc/mime.types: the site serves GIF images only.
+    'TypesConfig /dev/null',
+    'AddType image/gif .gif',
+    ...apacheModules.map((m) => `LoadModule ${m}_module /usr/lib/apache2/modules/mod_${m}.so`),
+    '<Directory />',
+    '    AllowOverride None',
+    '    Require all denied',
+    '</Directory>',
+  ];
+  if (user) lines.push(`User ${user}`, `Group ${user}`);
+  lines.push(`Include ${root}/apache/site.conf`);
+  return lines.join('\n') + '\n';
+}
+
+// lighttpd's configuration as scripts/site.sh writes it.
+function lighttpdConfig(template, root, port, user) {
+  let text = template.replaceAll('@ADDRESS@', '127.0.0.1').replaceAll('@PORT@', String(port)).replaceAll('@ROOT@', root);
+  if (user) text += `server.username  = "${user}"\nserver.groupname = "${user}"\n`;
+  return text;
+}
+
 export async function startSite(options = {}) {
   const bin = binDir();
+  const server = options.server ?? 'lighttpd';
   const password = options.password ?? 'testpass1';
   const extraBoards = options.boards ?? [];
+  // As root, the site command's ownership: root's programs and images, the
+  // configuration readable by the web user's group, boards the web user's.
+  const user = process.getuid() === 0 ? 'www-data' : null;
   const root = await mkdtemp(join(tmpdir(), 'gesipan-site-'));
+  await run('chmod', ['755', root]);
   await mkdir(join(root, 'cgi-bin'));
   await mkdir(join(root, 'Image'));
-  await mkdir(join(root, 'boards', '1'), { recursive: true });
-  for (const line of extraBoards) {
-    await mkdir(join(root, 'boards', line.split(/\s+/)[0]), { recursive: true });
-  }
+  const boardDirs = [join(root, 'boards', '1')];
+  for (const line of extraBoards) boardDirs.push(join(root, 'boards', line.split(/\s+/)[0]));
+  for (const dir of boardDirs) await mkdir(dir, { recursive: true });
+  if (user) await run('chown', [`${user}:${user}`, ...boardDirs]);
   for (const name of programs) {
     const source = join(bin, name);
     try { await access(source, constants.X_OK); } catch { continue; }
     await copyFile(source, join(root, 'cgi-bin', `${name}.exe`), 0);
     await run('chmod', ['755', join(root, 'cgi-bin', `${name}.exe`)]);
   }
-  await run(join(bin, 'make_images'), [join(root, 'Image')]);
+  const boardLines = ['1 title1.gif', ...extraBoards];
+  await run(join(bin, 'make_images'), [join(root, 'Image'), ...boardLines.flatMap((l) => l.split(/\s+/).slice(0, 2))]);
   const conf = ['BASE_DIR /', `BBS_DIR ${root}/boards/`, 'EMAIL admin@localhost',
-    `Password ${password}`, '1 title1.gif', ...extraBoards].join('\n') + '\n';
-  await writeFile(join(root, 'cgi-bin', 'GuestBook.conf'), conf);
+    `Password ${password}`, ...boardLines].join('\n') + '\n';
+  const confPath = join(root, 'cgi-bin', 'GuestBook.conf');
+  await writeFile(confPath, conf, { mode: 0o600 });
+  if (user) {
+    await run('chown', [`root:${user}`, confPath]);
+    await run('chmod', ['640', confPath]);
+  }
 
-  const template = await readFile(join(repo, 'deploy', 'lighttpd.conf.in'), 'utf8');
-  const config = join(root, 'lighttpd.conf');
+  let config;
+  let command;
+  if (server === 'apache') {
+    await mkdir(join(root, 'apache', 'empty'), { recursive: true });
+    const site = await readFile(join(repo, 'deploy', 'apache-site.conf.in'), 'utf8');
+    await writeFile(join(root, 'apache', 'site.conf'), site.replaceAll('@ROOT@', root));
+    config = join(root, 'apache', 'httpd.conf');
+    command = ['/usr/sbin/apache2', ['-f', config, '-DFOREGROUND']];
+  } else {
+    config = join(root, 'lighttpd.conf');
+    command = ['lighttpd', ['-D', '-f', config]];
+  }
+  const template = server === 'apache' ? null : await readFile(join(repo, 'deploy', 'lighttpd.conf.in'), 'utf8');
   let port;
   let child;
-  // Another process may take the free port before lighttpd binds it; retry.
+  // Another process may take the free port before the server binds it; retry.
   for (let attempt = 1; ; attempt++) {
     port = await freePort();
-    await writeFile(config, template.replaceAll('@PORT@', String(port)).replaceAll('@ROOT@', root));
-    child = spawn('lighttpd', ['-D', '-f', config], { stdio: ['ignore', 'ignore', 'pipe'] });
+    await writeFile(config, server === 'apache' ? apacheConfig(root, port, user) : lighttpdConfig(template, root, port, user));
+    // Its own process group: Apache's prefork parent signals its whole group
+    // when it stops, which would take the test runner with it.
+    child = spawn(command[0], command[1], { stdio: ['ignore', 'ignore', 'pipe'], detached: true });
     let serverErr = '';
     child.stderr.on('data', (d) => { serverErr += d; });
     try {
       await waitForPort(port, child);
       break;
     } catch (e) {
-      child.kill('SIGTERM');
+      if (child.exitCode === null) {
+        const exited = new Promise((resolve) => child.once('exit', resolve));
+        child.kill('SIGTERM');
+        await exited;
+      }
       if (attempt >= 3) {
+        let log = '';
+        try { log = await readFile(join(root, 'apache', 'error.log'), 'utf8'); } catch { /* lighttpd */ }
         await rm(root, { recursive: true, force: true });
-        throw new Error(`${e.message}\n${serverErr}`);
+        throw new Error(`${server}: ${e.message}\n${serverErr}${log}`);
       }
     }
   }
@@ -119,6 +190,7 @@ export async function startSite(options = {}) {
     baseUrl,
     root,
     password,
+    server,
     listUrl: (board = 1) => `${baseUrl}/cgi-bin/ListPage.exe?BoardNum=${board}&TextNum=0`,
     async stop() {
       if (child.exitCode === null) {

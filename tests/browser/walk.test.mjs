@@ -1,11 +1,12 @@
 // A visitor's whole walk through a board in headless Chromium: post in
-// Korean, read, edit, fail and succeed at erasing.
+// Korean, read, edit, fail and succeed at erasing; through lighttpd and
+// through Apache.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { mkdir } from 'node:fs/promises';
+import { mkdir, readFile } from 'node:fs/promises';
 import { join, dirname } from 'node:path';
 import { fileURLToPath } from 'node:url';
-import { startSite, launchBrowser } from './site.mjs';
+import { startSite, launchBrowser, servers } from './site.mjs';
 
 const output = join(dirname(fileURLToPath(import.meta.url)), 'output');
 
@@ -15,9 +16,9 @@ function readCount(text) {
   return Number(m[1]);
 }
 
-test('a visitor posts, reads, edits and erases a message', async (t) => {
+for (const server of servers) test(`a visitor posts, reads, edits and erases a message (${server})`, async (t) => {
   await mkdir(output, { recursive: true });
-  const site = await startSite();
+  const site = await startSite({ server });
   t.after(() => site.stop());
   const browser = await launchBrowser();
   t.after(() => browser.close());
@@ -56,7 +57,7 @@ test('a visitor posts, reads, edits and erases a message', async (t) => {
   assert.ok(raw.includes(Buffer.from('c8abb1e6b5bf', 'hex')), 'name stored and listed in EUC-KR');
   const link = page.locator('a[href="/cgi-bin/ShowPage.exe?BoardNum=1&TextNum=1"]');
   assert.equal(await link.innerText(), '첫 인사');
-  await page.screenshot({ path: join(output, 'listing.png'), fullPage: true });
+  await page.screenshot({ path: join(output, `listing-${server}.png`), fullPage: true });
 
   await Promise.all([page.waitForURL(/ShowPage\.exe\?BoardNum=1&TextNum=1/), link.click()]);
   text = await page.content();
@@ -64,7 +65,7 @@ test('a visitor posts, reads, edits and erases a message', async (t) => {
   assert.match(text, /hong@example\.org/);
   assert.match(text, /안녕하세요\./);
   const count = readCount(text);
-  await page.screenshot({ path: join(output, 'message.png'), fullPage: true });
+  await page.screenshot({ path: join(output, `message-${server}.png`), fullPage: true });
   await page.reload();
   assert.equal(readCount(await page.content()), count + 1);
 
@@ -104,4 +105,12 @@ test('a visitor posts, reads, edits and erases a message', async (t) => {
   text = await page.content();
   assert.match(text, /There is no data file!!!/);
   assert.doesNotMatch(text, /고친 인사/);
+});
+
+test('the README shows the Apache configuration that the walk is served with', async () => {
+  const here = dirname(fileURLToPath(import.meta.url));
+  const readme = await readFile(join(here, '..', '..', 'README.md'), 'utf8');
+  const site = await readFile(join(here, '..', '..', 'deploy', 'apache-site.conf.in'), 'utf8');
+  assert.ok(readme.includes('```apache\n' + site.replaceAll('@ROOT@', '/srv/site') + '```\n'),
+    'README.md carries deploy/apache-site.conf.in for /srv/site');
 });

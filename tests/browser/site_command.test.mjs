@@ -1,0 +1,164 @@
+// The site command as an owner runs it: who the server and programs run as,
+// what they may change, and a board added by a configuration line.
+import { test } from 'node:test';
+import assert from 'node:assert/strict';
+import { spawn, execFileSync } from 'node:child_process';
+import http from 'node:http';
+import net from 'node:net';
+import { mkdtemp, readFile, writeFile, appendFile, stat, chmod, rm } from 'node:fs/promises';
+import { tmpdir } from 'node:os';
+import { join, dirname } from 'node:path';
+import { fileURLToPath } from 'node:url';
+
+const repo = join(dirname(fileURLToPath(import.meta.url)), '..', '..');
+const asRoot = process.getuid() === 0;
+const webUid = asRoot ? Number(execFileSync('id', ['-u', 'www-data'], { encoding: 'utf8' })) : process.getuid();
+const webGid = asRoot ? Number(execFileSync('id', ['-g', 'www-data'], { encoding: 'utf8' })) : process.getgid();
+
+function freePort() {
+  return new Promise((resolve, reject) => {
+    const server = net.createServer();
+    server.on('error', reject);
+    server.listen(0, '127.0.0.1', () => {
+      const { port } = server.address();
+      server.close(() => resolve(port));
+    });
+  });
+}
+
+function request(url, body) {
+  return new Promise((resolve, reject) => {
+    const req = http.request(url, {
+      method: body === undefined ? 'GET' : 'POST',
+      agent: false,
+      headers: body === undefined ? {} : { 'Content-Type': 'application/x-www-form-urlencoded', 'Content-Length': Buffer.byteLength(body) },
+    }, (res) => {
+      const chunks = [];
+      res.on('data', (c) => chunks.push(c));
+      res.on('end', () => resolve({ status: res.statusCode, body: Buffer.concat(chunks).toString('latin1') }));
+    });
+    req.on('error', reject);
+    req.end(body);
+  });
+}
+
+// Runs the site command until it serves (or ends); resolves with its
+// output so far, its pid and a stop function.
+function siteCommand(dir, port) {
+  const child = spawn('bash', [join(repo, 'scripts', 'site.sh'), '--dir', dir, '--port', String(port), '--listen', '127.0.0.1'],
+    { stdio: ['ignore', 'pipe', 'pipe'], env: { ...process.env }, detached: true });
+  let output = '';
+  child.stdout.on('data', (d) => { output += d; });
+  child.stderr.on('data', (d) => { output += d; });
+  const ended = new Promise((resolve) => child.once('exit', (code) => resolve(code)));
+  const stop = async () => {
+    if (child.exitCode === null && child.signalCode === null) child.kill('SIGTERM');
+    await ended;
+  };
+  return new Promise((resolve, reject) => {
+    const deadline = Date.now() + 60000;
+    const attempt = () => {
+      if (child.exitCode !== null) return resolve({ code: child.exitCode, output, pid: child.pid, stop });
+      const socket = net.connect(port, '127.0.0.1');
+      socket.once('connect', () => { socket.destroy(); resolve({ code: null, output, pid: child.pid, stop }); });
+      socket.once('error', () => {
+        socket.destroy();
+        if (Date.now() > deadline) { stop(); reject(new Error(`site command did not serve:\n${output}`)); } else setTimeout(attempt, 100);
+      });
+    };
+    attempt();
+  });
+}
+
+async function uidOf(pid) {
+  const status = await readFile(`/proc/${pid}/status`, 'utf8');
+  return status.match(/^Uid:\s+(\d+)\s+(\d+)/m).slice(1).map(Number);
+}
+
+function canWriteAsWebUser(dir) {
+  if (!asRoot) return null;
+  try {
+    execFileSync('runuser', ['-u', 'www-data', '--', 'sh', '-c', `: > "${dir}/probe" && rm "${dir}/probe"`], { stdio: 'ignore' });
+    return true;
+  } catch { return false; }
+}
+
+test('the site command serves as the web user, which may change the boards only; a board line adds a board', async (t) => {
+  const bin = process.env.GESIPAN_BIN;
+  assert.ok(bin, 'GESIPAN_BIN names the built programs');
+  process.env.GESIPAN_SITE_BIN = bin;
+  const parent = await mkdtemp(join(tmpdir(), 'gesipan-sitecmd-'));
+  t.after(() => rm(parent, { recursive: true, force: true }));
+  const dir = join(parent, 'site');
+
+  if (asRoot) {
+    // A directory the web user cannot enter is refused before serving.
+    await chmod(parent, 0o700);
+    const refused = await siteCommand(dir, await freePort());
+    assert.equal(refused.code, 1, refused.output);
+    assert.match(refused.output, /www-data cannot reach/);
+  }
+  await chmod(parent, 0o755);
+
+  let port = await freePort();
+  let site = await siteCommand(dir, port);
+  t.after(() => site.stop());
+  assert.equal(site.code, null, site.output);
+  if (!asRoot) assert.match(site.output, /Editing and erasing password \(shown only now\): [A-Za-z0-9]{10}/);
+  // lighttpd replaced the shell (exec) and gave up root for good.
+  assert.deepEqual(await uidOf(site.pid), [webUid, webUid]);
+
+  const conf = await stat(join(dir, 'cgi-bin', 'GuestBook.conf'));
+  if (asRoot) {
+    assert.deepEqual([conf.uid, conf.gid, conf.mode & 0o777], [0, webGid, 0o640]);
+    for (const d of ['', 'cgi-bin', 'Image', 'boards']) {
+      const s = await stat(join(dir, d));
+      assert.deepEqual([s.uid, s.mode & 0o022], [0, 0], d);
+      assert.equal(canWriteAsWebUser(join(dir, d)), false, d);
+    }
+    assert.equal(canWriteAsWebUser(join(dir, 'boards', '1')), true);
+  } else {
+    assert.equal(conf.mode & 0o077, 0);
+  }
+  assert.equal((await stat(join(dir, 'boards', '1'))).uid, webUid);
+
+  const base = `http://127.0.0.1:${port}/cgi-bin`;
+  const form = 'name=Kim&email=&homepage=&subject=Hello&body=first';
+  assert.equal((await request(`${base}/SavePage.exe?BoardNum=1&TextNum=-1`, form)).status, 200);
+  assert.equal((await stat(join(dir, 'boards', '1', 'guestbook.dat'))).uid, webUid);
+  assert.match((await request(`${base}/ListPage.exe?BoardNum=1&TextNum=0`)).body, /Hello/);
+  // The server refuses an over-size body itself; nothing is stored.
+  const big = `name=Kim&email=&homepage=&subject=Big&body=${'x'.repeat(600 * 1024)}`;
+  assert.equal((await request(`${base}/SavePage.exe?BoardNum=1&TextNum=-1`, big)).status, 413);
+  assert.match((await request(`${base}/ListPage.exe?BoardNum=1&TextNum=0`)).body, /Hello/);
+  assert.doesNotMatch((await request(`${base}/ListPage.exe?BoardNum=1&TextNum=0`)).body, /Big/);
+  await site.stop();
+
+  // Adding board lines and rerunning readies the boards; the owner's own
+  // title image, the configuration and board 1 stay as they were.
+  await writeFile(join(dir, 'Image', 'mine.gif'), 'the owner\'s picture');
+  // Lines no request can reach or naming no servable image do not stop it.
+  await appendFile(join(dir, 'cgi-bin', 'GuestBook.conf'), '2 title2.gif\n15 mine.gif\n07 title7.gif\n3 ../evil.gif\n');
+  const confBefore = await readFile(join(dir, 'cgi-bin', 'GuestBook.conf'));
+  const title1 = await readFile(join(dir, 'Image', 'title1.gif'));
+  port = await freePort();
+  site = await siteCommand(dir, port);
+  assert.equal(site.code, null, site.output);
+  assert.doesNotMatch(site.output, /password/i);
+  assert.deepEqual(await readFile(join(dir, 'cgi-bin', 'GuestBook.conf')), confBefore);
+  assert.equal(await readFile(join(dir, 'Image', 'mine.gif'), 'utf8'), 'the owner\'s picture');
+  assert.deepEqual(await readFile(join(dir, 'Image', 'title1.gif')), title1);
+  const title2 = await readFile(join(dir, 'Image', 'title2.gif'));
+  assert.equal(title2.subarray(0, 6).toString(), 'GIF89a');
+  assert.notDeepEqual(title2, title1);
+  for (const n of ['2', '15', '3']) assert.equal((await stat(join(dir, 'boards', n))).uid, webUid, n);
+  await assert.rejects(stat(join(dir, 'boards', '07')));
+  await assert.rejects(stat(join(dir, 'evil.gif')));
+  assert.match(site.output, /07 title7\.gif.*skipped/);
+  const newBase = `http://127.0.0.1:${port}/cgi-bin`;
+  assert.equal((await request(`${newBase}/SavePage.exe?BoardNum=2&TextNum=-1`, form)).status, 200);
+  assert.match((await request(`${newBase}/ListPage.exe?BoardNum=2&TextNum=0`)).body, /Hello/);
+  assert.match((await request(`${newBase}/ListPage.exe?BoardNum=1&TextNum=0`)).body, /Hello/);
+  assert.equal((await request(`http://127.0.0.1:${port}/Image/title2.gif`)).status, 200);
+  await site.stop();
+});

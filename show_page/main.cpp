@@ -8,7 +8,6 @@ int main() {
     page->decodeRequest();
     page->requireStoredMessage();
     page->BumpReadCount();
-    page->readBody();
     page->printMessagePage();
     delete page;
     endRun(0);

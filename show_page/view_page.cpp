@@ -48,26 +48,37 @@ void ViewPage::requireStoredMessage() {
 }
 
 void ViewPage::BumpReadCount() {
-    StoreResult counted = counting ? store->BumpReadCount(textNum, record) : store->ReadRecord(textNum, record);
+    StoreResult read = store->ReadRecord(textNum, record);
     // A record that cannot be read whole (a file shorter than its count) is
     // neither written back nor shown.
-    if (counted == StoreResult::NoMessage) {
+    if (read == StoreResult::NoMessage) {
         char message[kTextSize];
         std::snprintf(message, sizeof message,
                       "<font color=228b22 size=3>There is no message %d on this board!!!</font><br>", textNum);
         refuse(message);
     }
-    if (counted != StoreResult::Done) {
-        char message[2 * kTextSize];
-        std::snprintf(message, sizeof message, "<font color=228b22 size=3>Can't write %s.</font><br>", path);
+    if (read == StoreResult::Done) readBody();
+    // The body is read before the count is raised: a reading that fails
+    // is not counted. A body file that is not there still is.
+    if (read == StoreResult::Done && counting) read = store->BumpReadCount(textNum, record);
+    if (read != StoreResult::Done) {
+        char message[3 * kTextSize];
+        std::snprintf(message, sizeof message, "<font color=228b22 size=3>Can't write %s.</font><br>",
+                      store->indexPath());
         refuse(message);
     }
+    store->unlock();
 }
 
 void ViewPage::readBody() {
     std::string fileName = fieldText(record, field::FileName);
     if (fileName.empty()) fileName = "nofile";
     if (setBoardPath(fileName.c_str()) < 0) refuse(kPathTooLong);
-    bodyFound = store->readBody(fileName, &body) == StoreResult::Done;
-    store->unlock();
+    StoreResult read = store->readBody(fileName, &body);
+    if (read == StoreResult::Failed) {
+        char message[2 * kTextSize];
+        std::snprintf(message, sizeof message, "<font color=228b22 size=3>Can't open %s.</font><br>", path);
+        refuse(message);
+    }
+    bodyFound = read == StoreResult::Done;
 }

@@ -17,19 +17,18 @@ public:
     // Ends the run with the error page when textNum names no record.
     void requireStoredMessage();
 
-    // Reads record textNum and raises its ReadCount when the exclusive
-    // lock is held.
+    // Reads record textNum and its body file, then raises its ReadCount
+    // when the exclusive lock is held; the lock goes after it.
     void BumpReadCount();
-
-    // Reads the record's body file ("nofile" for an empty FileName, whose
-    // path goes into `path`); the lock goes after it.
-    void readBody();
 
     void printMessagePage();
 
 private:
     // Ends the run with the common error page around `message`.
     [[noreturn]] void refuse(const char* message);
+
+    // Reads the record's body file ("nofile" for an empty FileName).
+    void readBody();
 
     // Locked from before the header is read until the body is read, so a
     // view never sees a half-made change and no count is lost.

@@ -69,6 +69,9 @@ function messageForm(subject, password) {
   return form;
 }
 
+// The words of a page, without its markup and its title, for reports.
+const gist = (text) => text.replace(/^[\s\S]*?<\/head>/, '').replace(/<[^>]*>/g, ' ').replace(/\s+/g, ' ').trim()
+  .slice(0, 160);
 const caption = (text) => text.match(/<caption><b><font size=-1>([^<]*)<\/font><\/b><\/caption>/)?.[1];
 
 // Deterministic shuffling, so that a failing run can be repeated.
@@ -82,17 +85,18 @@ function shuffled(items, seed) {
   return items;
 }
 
+const faults = [];
+const fault = (text) => { if (faults.length < 50) faults.push(text); };
+
 async function runLoad([urlA, urlB, boardA, boardB, password]) {
   const servers = [urlA, urlB];
-  const faults = [];
-  const fault = (text) => { if (faults.length < 50) faults.push(text); };
 
   // Seeds, one at a time, alternating servers: s1..s24 at positions 1..24.
   for (let i = 1; i <= SEEDS; i++) {
     const reply = await request(program(servers[i % 2], 'SavePage', -1), messageForm(`s${i}`));
     const shown = reply.text.match(/글번호 <\/font><\/th><td><font size=-1>\s*(\d+)</);
     if (reply.status !== 200 || caption(reply.text) !== `s${i}` || !shown || Number(shown[1]) !== i) {
-      throw new Error(`seed s${i} was not stored as message ${i}: ${reply.status} ${reply.text.slice(0, 400)}`);
+      throw new Error(`seed s${i} was not stored as message ${i}: ${reply.status} ${gist(reply.text)}`);
     }
   }
 
@@ -114,13 +118,13 @@ async function runLoad([urlA, urlB, boardA, boardB, password]) {
     if (task.kind === 'post') {
       const reply = await request(program(server, 'SavePage', -1), messageForm(task.subject));
       if (reply.status === 200 && caption(reply.text) === task.subject) acknowledged.posts.add(task.subject);
-      else fault(`post ${task.subject}: ${reply.status} ${reply.text.slice(0, 300)}`);
+      else fault(`post ${task.subject}: ${reply.status} ${gist(reply.text)}`);
     } else if (task.kind === 'edit') {
       // The form from one server, the change through the other.
       const form = await request(program(server, 'EditPage', task.position), `password=${encodeURIComponent(password)}`);
       const current = form.text.match(/name=subject size=60 value="([^"]*)"/)?.[1];
       if (form.status !== 200 || current === undefined || idOf(current) !== `s${task.position}`) {
-        fault(`edit form of ${task.position}: ${form.status} ${form.text.slice(0, 300)}`);
+        fault(`edit form of ${task.position}: ${form.status} ${gist(form.text)}`);
         return;
       }
       const subject = `s${task.position} e${task.k}`;
@@ -131,12 +135,12 @@ async function runLoad([urlA, urlB, boardA, boardB, password]) {
         if (!acknowledged.edits.has(id)) acknowledged.edits.set(id, new Set());
         acknowledged.edits.get(id).add(subject);
       } else {
-        fault(`edit ${subject}: ${reply.status} ${reply.text.slice(0, 300)}`);
+        fault(`edit ${subject}: ${reply.status} ${gist(reply.text)}`);
       }
     } else if (task.kind === 'erase') {
       const reply = await request(program(server, 'DropPage', ERASE_AT), `password=${encodeURIComponent(password)}`);
       if (reply.status === 200 && reply.text.includes('Successfully removed.')) acknowledged.erases++;
-      else fault(`erase: ${reply.status} ${reply.text.slice(0, 300)}`);
+      else fault(`erase: ${reply.status} ${gist(reply.text)}`);
     } else if (task.kind === 'view') {
       // Positions up to this bound exist whatever the erases in flight do.
       const bound = SEEDS - ERASES + acknowledged.posts.size;
@@ -152,14 +156,14 @@ async function runLoad([urlA, urlB, boardA, boardB, password]) {
       // The message may be erased between its count and its body being read.
       const missing = reply.text.match(/([^/\s]+) is not found!!!/)?.[1];
       if (missing && erasedBodies.has(missing)) counts.notFound++;
-      else fault(`view of ${position}: ${reply.status} ${reply.text.slice(0, 300)}`);
+      else fault(`view of ${position}: ${reply.status} ${gist(reply.text)}`);
     } else {
       const reply = await request(program(server, 'ListPage', 0));
       const numbers = [...reply.text.matchAll(/<td bgcolor=#f0f0e0 align=center><font size=-1>(\d+)<\/font>/g)]
         .map((m) => Number(m[1]));
       const consecutive = numbers.every((n, i) => i === 0 || n === numbers[i - 1] - 1);
       if (reply.status !== 200 || numbers.length !== 10 || !consecutive) {
-        fault(`listing: ${reply.status} numbers ${numbers.join(',')} ${reply.text.slice(0, 200)}`);
+        fault(`listing: ${reply.status} numbers ${numbers.join(',')} ${gist(reply.text)}`);
       }
     }
   }
@@ -192,7 +196,11 @@ async function runLoad([urlA, urlB, boardA, boardB, password]) {
     `(${counts.notFound} of erased messages), ${LISTINGS} listings acknowledged`);
   if (acknowledged.erases !== ERASES) fault(`${acknowledged.erases} of ${ERASES} erases acknowledged`);
 
-  checkBoard(boardA, boardB, acknowledged, fault);
+  try {
+    checkBoard(boardA, boardB, acknowledged);
+  } catch (e) {
+    fault(`checking the board files: ${e.message}`);
+  }
   for (const server of servers) {
     const reply = await request(program(server, 'ListPage', 0));
     const numbers = [...reply.text.matchAll(/<td bgcolor=#f0f0e0 align=center><font size=-1>(\d+)<\/font>/g)]
@@ -201,7 +209,6 @@ async function runLoad([urlA, urlB, boardA, boardB, password]) {
     const expected = Array.from({ length: 10 }, (_, i) => count - i);
     if (numbers.join(',') !== expected.join(',')) fault(`final listing of ${server}: ${numbers.join(',')}`);
   }
-  return faults;
 }
 
 function text(buffer, offset, width) {
@@ -212,7 +219,7 @@ function text(buffer, offset, width) {
 
 // The store's own rules, and the load's acknowledgements, on the files as
 // both servers see them.
-function checkBoard(boardA, boardB, acknowledged, fault) {
+function checkBoard(boardA, boardB, acknowledged) {
   const index = readFileSync(`${boardA}guestbook.dat`);
   if (!index.equals(readFileSync(`${boardB}guestbook.dat`))) fault('the two servers read different index files');
   const count = Number(text(index, 10, 10).toString('latin1'));
@@ -281,7 +288,7 @@ async function runViews([url, runs]) {
     const reply = await request(program(url, 'ShowPage', 1));
     times.push(Number(process.hrtime.bigint() - start) / 1e6);
     if (reply.status !== 200 || caption(reply.text) === undefined) {
-      throw new Error(`view ${i + 1}: ${reply.status} ${reply.text.slice(0, 300)}`);
+      throw new Error(`view ${i + 1}: ${reply.status} ${gist(reply.text)}`);
     }
   }
   times.sort((a, b) => a - b);
@@ -291,9 +298,7 @@ async function runViews([url, runs]) {
 const [mode, ...args] = process.argv.slice(2);
 try {
   if (mode === 'load') {
-    const faults = await runLoad(args);
-    for (const f of faults) console.log(`FAULT: ${f}`);
-    process.exitCode = faults.length ? 1 : 0;
+    await runLoad(args);
   } else if (mode === 'views') {
     await runViews(args);
   } else {
@@ -301,6 +306,7 @@ try {
     process.exitCode = 2;
   }
 } catch (e) {
-  console.log(`FAULT: ${e.message}`);
-  process.exitCode = 1;
+  fault(e.message);
 }
+for (const f of faults) console.log(`FAULT: ${f}`);
+if (faults.length) process.exitCode = 1;

@@ -26,7 +26,7 @@ const EDITS = 30;
 const VIEWS = 200;
 const LISTINGS = 40;
 const PER_SERVER = 4;      // requests in flight on each server
-const LOAD_MS = 150_000;
+const LOAD_MS = 200_000;
 const REQUEST_MS = 30_000;
 
 const decoder = new TextDecoder('euc-kr');

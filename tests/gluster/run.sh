@@ -47,6 +47,7 @@ mounts=("$scratch/mount1" "$scratch/mount2")
 started_glusterd=""
 volume_created=""
 server_pids=()
+load_pid=""
 
 gl() { timeout 60 gluster --mode=script "$@"; }
 
@@ -55,6 +56,7 @@ cleanup() {
   set +e
   trap - EXIT INT TERM HUP
   local pid mount
+  [ -n "$load_pid" ] && kill "$load_pid" 2>/dev/null && wait "$load_pid" 2>/dev/null
   for pid in "${server_pids[@]}"; do kill "$pid" 2>/dev/null; done
   for pid in "${server_pids[@]}"; do wait "$pid" 2>/dev/null; done
   for mount in "${mounts[@]}"; do
@@ -178,8 +180,12 @@ url_a=$site_url
 start_site b "${mounts[1]}/boards"
 url_b=$site_url
 
+# In the background, so that a signal reaches the trap at once.
 timeout 280 node "$here/load.mjs" load "$url_a" "$url_b" \
-  "${mounts[0]}/boards/1/" "${mounts[1]}/boards/1/" "$password" || fail "the load or its checks failed"
+  "${mounts[0]}/boards/1/" "${mounts[1]}/boards/1/" "$password" &
+load_pid=$!
+wait "$load_pid" || fail "the load or its checks failed"
+load_pid=""
 
 # Per-request cost: the same board on the volume and copied to local disk.
 mkdir -p "$scratch/local/boards/1"

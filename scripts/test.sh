@@ -13,6 +13,8 @@ install_missing_packages clang libclang-rt-14-dev
 # would start one on port 80), Debian's Chromium, curl, Node; a Korean font
 # so the screenshots are legible.
 install_missing_packages lighttpd apache2-bin chromium curl fonts-nanum
+# Two web servers sharing one board on a GlusterFS volume (FUSE mounts).
+install_missing_packages glusterfs-server glusterfs-client
 command -v node >/dev/null || install_missing_packages nodejs
 command -v npm >/dev/null || install_missing_packages npm
 npm ci --prefix tests/browser --no-audit --no-fund

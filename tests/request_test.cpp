@@ -178,6 +178,25 @@ TEST(FormBody, BudgetEndsTheReading) {
     // A negative length reads to the end of input.
     EXPECT_EQ(decodeBody("a=1&b=2", -1), "a=1|b=2|");
     EXPECT_EQ(decodeBody("a=1&b=2", 0), "");
+    // The lowest budget is no limit either, and is not counted past its end.
+    EXPECT_EQ(decodeBody("a=1&b=2", -2147483647 - 1), "a=1|b=2|");
+    EXPECT_EQ(decodeBody("a=1&b=2", 2147483647, &unread), "a=1|b=2|");
+}
+
+TEST(FormBody, ReadTokenLowersOnlyAPositiveBudget) {
+    char text[] = "ab&cd";
+    std::FILE* in = fmemopen(text, 5, "r");
+    int budget = -2147483647 - 1;
+    char* token = readToken(in, '&', &budget);
+    EXPECT_STREQ(token, "ab");
+    EXPECT_EQ(budget, -2147483647 - 1);
+    std::free(token);
+    budget = 2;
+    token = readToken(in, '&', &budget);
+    EXPECT_STREQ(token, "cd");
+    EXPECT_EQ(budget, 0);
+    std::free(token);
+    std::fclose(in);
 }
 
 TEST(FormBody, EmptyPairsAndLongFields) {

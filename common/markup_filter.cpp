@@ -210,7 +210,7 @@ Tag readTag(const char* data, std::size_t length, std::size_t start) {
 // an end tag, and only where the browser is sure to end them at that point.
 class OpenElements {
 public:
-    OpenElements(std::string& out) : out_(out) {}
+    explicit OpenElements(std::string& out) : out_(out) {}
 
     // Prints the start tag data[start, end) or refuses it (false).
     bool start(int element, bool linksAllowed, const char* data, std::size_t start, std::size_t end) {

@@ -183,22 +183,6 @@ TEST(FormBody, BudgetEndsTheReading) {
     EXPECT_EQ(decodeBody("a=1&b=2", 2147483647, &unread), "a=1|b=2|");
 }
 
-TEST(FormBody, ReadTokenLowersOnlyAPositiveBudget) {
-    char text[] = "ab&cd";
-    std::FILE* in = fmemopen(text, 5, "r");
-    int budget = -2147483647 - 1;
-    char* token = readToken(in, '&', &budget);
-    EXPECT_STREQ(token, "ab");
-    EXPECT_EQ(budget, -2147483647 - 1);
-    std::free(token);
-    budget = 2;
-    token = readToken(in, '&', &budget);
-    EXPECT_STREQ(token, "cd");
-    EXPECT_EQ(budget, 0);
-    std::free(token);
-    std::fclose(in);
-}
-
 TEST(FormBody, EmptyPairsAndLongFields) {
     EXPECT_EQ(decodeBody("a=1&&b=2", 8), "a=1|=|b=2|");
     std::string big(250000, 'x');

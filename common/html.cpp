@@ -5,18 +5,22 @@
 #include <cstdio>
 #include <cstring>
 
+#include "euc_kr.h"
 #include "markup_filter.h"
 
 std::string visitorText(const char* text) { return visitorText(text, std::strlen(text)); }
 
 std::string visitorText(const char* data, std::size_t length) { return filterMarkup(data, length); }
 
+std::string linkText(const char* text) { return filterMarkup(text, std::strlen(text), false); }
+
 // "%" stays as it is: stored addresses may already hold escapes such as
-// "%20", and a lone "%" cannot end or break the attribute.
+// "%20", and a lone "%" cannot end or break the attribute; nor can the "="
+// of a query, which must stay one for the address to work.
 std::string hrefValue(const char* text) {
     std::string out;
     for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
-        if (*p <= 0x20 || *p == 0x7f || std::strchr("\"'<>=`", *p)) {
+        if (*p <= 0x20 || *p == 0x7f || std::strchr("\"'<>`", *p)) {
             char escape[4];
             std::snprintf(escape, sizeof escape, "%%%02X", *p);
             out += escape;
@@ -36,10 +40,26 @@ std::string homepageHref(const char* text) {
     return encoded;
 }
 
+std::size_t browserReference(const char* text) {
+    if (text[0] != '&' || text[1] != '#' || text[2] < '1' || text[2] > '9') return 0;
+    unsigned long value = 0;
+    std::size_t k = 2;
+    for (; text[k] >= '0' && text[k] <= '9'; ++k) {
+        if (k > 8) return 0;  // past U+10FFFF
+        value = value * 10 + static_cast<unsigned long>(text[k] - '0');
+    }
+    if (text[k] != ';') return 0;
+    // Below U+00A0 a browser reads some references as other characters
+    // (&#128; is the euro sign); surrogates become U+FFFD.
+    if (value < 0xA0 || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
+    return eucKrEncodes(value) ? 0 : k + 1;
+}
+
 std::string attributeValue(const char* text) {
     std::string escaped;
     for (const char* p = text; *p; ++p) {
-        if (*p == '&') escaped += "&amp;";
+        if (*p == '&' && browserReference(p)) escaped += '&';
+        else if (*p == '&') escaped += "&amp;";
         else if (*p == '"') escaped += "&quot;";
         else escaped += *p;
     }
@@ -68,7 +88,9 @@ std::string textAreaText(const std::string& body) {
     const std::string text = dropLineBreaks(body);
     std::string escaped;
     for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '&') {
+        if (text[i] == '&' && browserReference(text.c_str() + i)) {
+            escaped += '&';
+        } else if (text[i] == '&') {
             escaped += "&amp;";
         } else if (text[i] == '<' && strncasecmp(text.c_str() + i, "</textarea", 10) == 0) {
             escaped += "&lt;";

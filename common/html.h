@@ -10,16 +10,28 @@
 std::string visitorText(const char* text);
 std::string visitorText(const char* data, std::size_t length);
 
+// The same, for a text that the page prints inside its own link: the
+// visitor's own links show as text.
+std::string linkText(const char* text);
+
 // A text placed right after "mailto:" or "http://" in an unquoted href.
 std::string hrefValue(const char* text);
 
 // A home page printed as a whole unquoted href.
 std::string homepageHref(const char* text);
 
-// A text inside a double-quoted attribute value: "&" and the quotation mark escaped.
+// A text inside a double-quoted attribute value: "&" and the quotation mark
+// escaped, except the "&" of a character reference that a browser wrote for
+// a character EUC-KR has no bytes for (see browserReference).
 std::string attributeValue(const char* text);
 
 // A stored body as text-area content: every exact "<br>" dropped, "&" and
 // the "<" of a closing textarea tag escaped, so the browser posts back the
-// text the visitor wrote.
+// text the visitor wrote; "&" of a browser's reference as in attributeValue.
 std::string textAreaText(const std::string& body);
+
+// Length of the reference at `text` when it is one that a browser sends for
+// a character EUC-KR cannot hold ("&#" decimal code point ";", no leading
+// zero); else 0. Printed unescaped it shows the character, and the browser
+// sends it back as the same reference.
+std::size_t browserReference(const char* text);

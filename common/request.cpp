@@ -56,7 +56,9 @@ char* readToken(std::FILE* in, char stop, int* budget) {
             token = grown;
         }
         token[stored++] = static_cast<char>(c);
-        --*budget;
+        // A budget at or below 0 never ends the token; it stays where it is
+        // rather than count down past INT_MIN.
+        if (*budget > 0) --*budget;
         if (c == static_cast<unsigned char>(stop)) {
             sawStop = true;
             break;

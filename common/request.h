@@ -21,8 +21,8 @@ char* cutToken(char* line, char stop);
 
 // Reads bytes from `in` up to and including the next `stop` byte, until
 // `*budget` reaches exactly 0, or to the end of input, and returns them
-// (without the stop byte) as a new text. Lowers `*budget` per byte read.
-// A budget of 0 or below at the start never reaches 0.
+// (without the stop byte) as a new text. Lowers a positive `*budget` per
+// byte read; a budget of 0 or below is no limit and is left as it is.
 char* readToken(std::FILE* in, char stop, int* budget);
 
 // The byte that the two characters at `digits` stand for, by the board's

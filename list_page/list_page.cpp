@@ -80,8 +80,10 @@ void printRow(const CgiPage& page) {
     // Numbers and dates are the programs' own, but a damaged index could hold
     // anything there: they take the same way as visitor text.
     std::string textNum = visitorText(fieldText(r, field::TextNum).c_str());
-    std::string name = visitorText(fieldText(r, field::Name).c_str());
     std::string email = fieldText(r, field::Email);
+    // Inside the row's own links a visitor's link would take their place.
+    const std::string rawName = fieldText(r, field::Name);
+    std::string name = email.empty() ? visitorText(rawName.c_str()) : linkText(rawName.c_str());
     emit("<tr>");
     emit("<td bgcolor=#f0f0e0 align=center><font size=-1>%s</font></td>", textNum.c_str());
     if (email.empty()) {
@@ -94,7 +96,7 @@ void printRow(const CgiPage& page) {
     emit("<td bgcolor=#d0eeed align=center><font size=-1>%s</font></td>", visitorText(fieldText(r, field::ReadCount).c_str()).c_str());
     emit("<td bgcolor=#d0eeed align=center><font size=-1>%s</font></td>", visitorText(fieldText(r, field::LineCount).c_str()).c_str());
     emit("<td bgcolor=#d0eeed align=center><a href=%scgi-bin/ShowPage.exe?BoardNum=%d&TextNum=%s><font size=-1>%s</font></a></td></tr>%c%c",
-         page.baseDir, page.boardNum, hrefValue(fieldText(r, field::TextNum).c_str()).c_str(), visitorText(fieldText(r, field::Subject).c_str()).c_str(), NL,
+         page.baseDir, page.boardNum, hrefValue(fieldText(r, field::TextNum).c_str()).c_str(), linkText(fieldText(r, field::Subject).c_str()).c_str(), NL,
          NL);
 }
 

@@ -22,11 +22,11 @@ void SubmitPage::showStoredMessage() {
     emit("<tr><th><font size=-1>글쓴이</font></th><td><font size=-1>%s</font></td><th><font size=-1>글쓴날짜</font></th><td><font size=-1>%s</font></td></tr>%c",
          visitorText(fieldText(record, field::Name).c_str()).c_str(), stampText, NL);
     emit("<tr><th><font size=-1>E-mail</font></th><td><a href=mailto:%s><font size=-1>%s</font></a></td>",
-         hrefValue(writerEmail.c_str()).c_str(), visitorText(writerEmail.c_str()).c_str());
+         hrefValue(writerEmail.c_str()).c_str(), linkText(writerEmail.c_str()).c_str());
     emit("<th><font size=-1>URL</font></th><td><a href=http://%s><font size=-1>%s</font></a></td></tr>%c",
-         hrefValue(remoteHost).c_str(), visitorText(remoteHost).c_str(), NL);
+         hrefValue(remoteHost).c_str(), linkText(remoteHost).c_str(), NL);
     emit("<tr><th><font size=-1>Homepage</font></th><td><a href=%s><font size=-1>%s</font></a></td>%c",
-         homepageHref(homepage).c_str(), visitorText(homepage).c_str(), NL);
+         homepageHref(homepage).c_str(), linkText(homepage).c_str(), NL);
     emit("<th><font size=-1> 줄수 </font></th><td><font size=-1>%s</font></td></th></tr>%c",
          fieldText(record, field::LineCount).c_str(), NL);
     emit("</table>%c", NL);

@@ -168,3 +168,21 @@ TEST_F(EditPageRun, RoundTripThroughSavePageKeepsTheMessage) {
     EXPECT_EQ(after, before);
     EXPECT_EQ(site.readBoardFile(2, "guestbook1.html"), bodyBefore);
 }
+
+TEST_F(EditPageRun, BrowserReferencesShowTheirCharacterAndOtherAmpersandsStayEscaped) {
+    // What a browser posts for 😀 and é on an EUC-KR page, beside a visitor's
+    // own "&#60;" and "&#54620;" (한, which the browser would send as bytes).
+    TestRecord r;
+    r.textNum = 1;
+    r.name = "&#128512;&#60;";
+    r.email = "&#233;@x.org";
+    r.homepage = "http://x/&#128512;";
+    r.subject = "&#54620; &#128512; &#0128512;";
+    site.writeBoardFile(1, "guestbook.dat", headerBytes(1, 1, 1) + recordBytes(r));
+    site.writeBoardFile(1, "guestbook1.html", "&#128512;<br>\n&#60;&amp;&#x1F600;");
+    CgiResult result = edit(1);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(pageOf(result), editForm(1, "&#128512;&amp;#60;", "&#233;@x.org", "http://x/&#128512;",
+                                       "&amp;#54620; &#128512; &amp;#0128512;",
+                                       "&#128512;\n&amp;#60;&amp;amp;&amp;#x1F600;", "secret"));
+}

@@ -17,6 +17,10 @@ TEST(VisitorText, PlainTextAndAllowedMarkupKeepTheirBytes) {
         "<a href=/relative/page.html>r</a>", "<a href=\"mailto:me@example.org\">m</a>",
         "<img src=\"https://example.org/p.gif\" width=10 alt=\"x > y\">", "<p align=center>c</p>",
         "<h1>t</h1><ul><li>one</ul><hr noshade>", "<span title=\"it's\">q</span>",
+        // Ends that browsers supply themselves, at the same place as here.
+        "<ul><li>one<li>two</ul>", "<p>a<p>b</p>", "<ol><li><p>x</ol>", "<div><p>x</div>", "a</br>b",
+        // One unquoted value to a browser, "=" and "?" included.
+        "<a href=http://example.com/p?q=1&r=2>link</a>", "<img src=x/onerror=alert(1)>", "<font face=a=b>f</font>",
     };
     for (const char* text : kept) EXPECT_EQ(shown(text), text) << text;
 }
@@ -61,9 +65,10 @@ TEST(VisitorText, AllowedTagsWithBadAttributesAreEscaped) {
         "<B OnMouseOver=x>",
         "<p style=\"background:url(x)\">",
         "<img src=\"x\"/onerror=alert(1)>",
-        "<img src=x/onerror=alert(1)>",
         "<b title=\"a\"onclick=x>",
         "<b title=a\"b>",
+        "<b title=a'b>",
+        "<b title=a`b>",
         "<b id=x>",
         "<a href=\"javascript:alert(1)\">",
         "<a href=JaVaScRiPt:alert(1)>",
@@ -82,8 +87,88 @@ TEST(VisitorText, AllowedTagsWithBadAttributesAreEscaped) {
         EXPECT_EQ(out.substr(0, 4), "&lt;") << text;
         EXPECT_EQ(out.substr(4), std::string(text).substr(1)) << text;
     }
+    // "<" in an unquoted value: the tag is text and the "<b>" after it a tag of its own.
+    EXPECT_EQ(shown("<b title=a<b>"), "&lt;b title=a<b></b>");
     // A quoted ">" neither ends the tag nor hides a handler after it.
     EXPECT_EQ(shown("<b title=\">\" onclick=x>"), "&lt;b title=\">\" onclick=x>");
+}
+
+TEST(VisitorText, WhatTheTextLeavesOpenIsClosedAtItsEnd) {
+    struct Case {
+        const char* in;
+        const char* out;
+    } cases[] = {
+        {"<h1>big", "<h1>big</h1>"},
+        {"<font size=7>x", "<font size=7>x</font>"},
+        {"<pre>x", "<pre>x</pre>"},
+        {"<b><i>x", "<b><i>x</i></b>"},
+        {"<a href=http://example.com/>x", "<a href=http://example.com/>x</a>"},
+        {"<center><div>x", "<center><div>x</div></center>"},
+        {"<ul><li>x", "<ul><li>x</ul>"},
+        {"<p>x", "<p>x</p>"},
+        {"<b><p>x", "<b><p>x</p></b>"},
+        {"<li><center>x<li>y", "<li><center>x<li>y</li></center></li>"},
+        {"<b>x<br><hr><img src=/i.gif>", "<b>x<br><hr><img src=/i.gif></b>"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(shown(c.in), c.out) << c.in;
+}
+
+TEST(VisitorText, EndTagsThatCloseNothingOfTheTextAreText) {
+    struct Case {
+        const char* in;
+        const char* out;
+    } cases[] = {
+        {"</center>x", "&lt;/center>x"},
+        {"</font></a></td></table>", "&lt;/font>&lt;/a>&lt;/td>&lt;/table>"},
+        {"<b>x</b></b>", "<b>x</b>&lt;/b>"},
+        // Any heading's end tag would end the open h1.
+        {"<h1>x</h2>", "<h1>x&lt;/h2></h1>"},
+        {"</hr></img></p></li>", "&lt;/hr>&lt;/img>&lt;/p>&lt;/li>"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(shown(c.in), c.out) << c.in;
+}
+
+TEST(VisitorText, MisnestedMarkupIsClosedAsTheBrowserWouldClose) {
+    // What a browser would end on its own, or carry on into the page
+    // (formatting it rebuilds after a block ends), is ended in so many words.
+    struct Case {
+        const char* in;
+        const char* out;
+    } cases[] = {
+        {"<b><i>x</b>y</i>", "<b><i>x</i></b>y&lt;/i>"},
+        {"<div><b>x</div>y", "<div><b>x</b></div>y"},
+        {"<p><b>x<div>y</div>", "<p><b>x</b><div>y</div>"},
+        {"<span><p>x</span>", "<span><p>x</p></span>"},
+        {"<h1>a<h2>b</h2>", "<h1>a</h1><h2>b</h2>"},
+        {"<a href=x>1<a href=y>2</a>", "<a href=x>1</a><a href=y>2</a>"},
+        {"<li>a<b>b<li>c", "<li>a<b>b</b><li>c</li>"},
+        {"<ul><li>a<ol><li>b</ul>c", "<ul><li>a<ol><li>b</li></ol></ul>c"},
+        {"<B><I>x</B>", "<B><I>x</i></B>"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(shown(c.in), c.out) << c.in;
+}
+
+TEST(VisitorText, DeepNestingStaysBalanced) {
+    std::string in;
+    std::string expected;
+    for (int k = 0; k < 20000; ++k) in += "<b>";
+    for (int k = 0; k < 20000; ++k) in += "<li></i>";
+    expected = in;
+    for (std::size_t at = 0; (at = expected.find("</i>", at)) != std::string::npos;) expected.replace(at, 4, "&lt;/i>");
+    expected += "</li>";
+    for (int k = 0; k < 20000; ++k) expected += "</b>";
+    EXPECT_EQ(shown(in), expected);
+}
+
+TEST(LinkText, LinksOfTheTextAreText) {
+    EXPECT_EQ(linkText("</a>stray close"), "&lt;/a>stray close");
+    EXPECT_EQ(linkText("<a href=http://example.com/>plain link</a>"),
+              "&lt;a href=http://example.com/>plain link&lt;/a>");
+    EXPECT_EQ(linkText("<A NAME=x>"), "&lt;A NAME=x>");
+    // Everything else as in any other field.
+    EXPECT_EQ(linkText("<b>x</b> <img src=/i.gif> plain"), "<b>x</b> <img src=/i.gif> plain");
+    EXPECT_EQ(linkText("<font color=red>x"), "<font color=red>x</font>");
+    EXPECT_EQ(linkText("<script>"), "&lt;script>");
 }
 
 TEST(VisitorText, NulBytesInsideTheTextAreKept) {
@@ -95,8 +180,10 @@ TEST(VisitorText, NulBytesInsideTheTextAreKept) {
 
 TEST(HrefValue, BytesThatEndAnUnquotedAttributeArePercentEncoded) {
     EXPECT_EQ(hrefValue("me@example.org"), "me@example.org");
-    EXPECT_EQ(hrefValue("a b\tc\"d'e<f>g=h`i"), "a%20b%09c%22d%27e%3Cf%3Eg%3Dh%60i");
-    EXPECT_EQ(hrefValue("x onmouseover=alert(1)"), "x%20onmouseover%3Dalert(1)");
+    EXPECT_EQ(hrefValue("a b\tc\"d'e<f>g`i"), "a%20b%09c%22d%27e%3Cf%3Eg%60i");
+    EXPECT_EQ(hrefValue("x onmouseover=alert(1)"), "x%20onmouseover=alert(1)");
+    // The "=" of a query cannot end the value and must stay for the address to work.
+    EXPECT_EQ(hrefValue("me@x.org?subject=hi"), "me@x.org?subject=hi");
     EXPECT_EQ(hrefValue("a%20b"), "a%20b");
     EXPECT_EQ(hrefValue("\x7f\n"), "%7F%0A");
     EXPECT_EQ(hrefValue("\xC7\xD1"), "\xC7\xD1");
@@ -119,6 +206,29 @@ TEST(HomepageHref, AllowedAndSchemelessAddressesKeepTheirBytes) {
     EXPECT_EQ(homepageHref("www.example.org"), "www.example.org");
     EXPECT_EQ(homepageHref("/path:with:colons"), "/path:with:colons");
     EXPECT_EQ(homepageHref("http://x y>"), "http://x%20y%3E");
+}
+
+TEST(BrowserReference, OnlyReferencesABrowserWritesForCharactersOutsideEucKr) {
+    EXPECT_EQ(browserReference("&#128512;"), 9u);
+    EXPECT_EQ(browserReference("&#233;x"), 6u);        // é
+    EXPECT_EQ(browserReference("&#1114111;"), 10u);
+    EXPECT_EQ(browserReference("&#54620;"), 0u);       // 한: the browser sends its bytes
+    EXPECT_EQ(browserReference("&#60;"), 0u);
+    EXPECT_EQ(browserReference("&#128;"), 0u);         // read as the euro sign
+    EXPECT_EQ(browserReference("&#55357;"), 0u);       // a surrogate
+    EXPECT_EQ(browserReference("&#1114112;"), 0u);
+    EXPECT_EQ(browserReference("&#99999999999;"), 0u);
+    EXPECT_EQ(browserReference("&#0128512;"), 0u);
+    EXPECT_EQ(browserReference("&#x1F600;"), 0u);
+    EXPECT_EQ(browserReference("&#128512"), 0u);
+    EXPECT_EQ(browserReference("&#;"), 0u);
+    EXPECT_EQ(browserReference("&amp;"), 0u);
+}
+
+TEST(AttributeValue, BrowserReferencesShowTheCharacterAndEveryOtherAmpersandIsEscaped) {
+    EXPECT_EQ(attributeValue("a&#128512;b"), "a&#128512;b");
+    EXPECT_EQ(attributeValue("&#60;&amp;&#54620;\"&#128512"), "&amp;#60;&amp;amp;&amp;#54620;&quot;&amp;#128512");
+    EXPECT_EQ(textAreaText("&#128512;<br>\n&#60; &#233;"), "&#128512;\n&amp;#60; &#233;");
 }
 
 }  // namespace

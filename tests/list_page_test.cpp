@@ -278,3 +278,51 @@ TEST_F(ListPageRun, MarkupInDamagedNumberFieldsIsShownAsText) {
     EXPECT_EQ(page.find("<img src=x"), std::string::npos);
     EXPECT_NE(page.find("<font size=-1><b>Kim</b></font>"), std::string::npos);
 }
+
+TEST_F(ListPageRun, VisitorMarkupStaysInsideItsCell) {
+    TestRecord first;
+    first.textNum = 1;
+    first.subject = "</a>stray close";
+    first.name = "<a href=/x>L</a>";
+    first.email = "m@x.org";
+    TestRecord second;
+    second.textNum = 2;
+    second.subject = "<a href=http://example.com/>plain link</a>";
+    second.name = "<b>Kim";
+    TestRecord third;
+    third.textNum = 3;
+    third.subject = "<font size=7>big";
+    third.name = "</center></font>Lee";
+    TestRecord fourth;
+    fourth.textNum = 4;
+    fourth.subject = "<b>balanced</b> & <i>plain</i>";
+    fourth.name = "<a href=/p>Park</a>";
+    site.writeBoardFile(1, "guestbook.dat",
+                        headerBytes(4, 4, 1) + recordBytes(first) + recordBytes(second) + recordBytes(third) +
+                            recordBytes(fourth));
+    const std::string page = listed("BoardNum=1&TextNum=0");
+
+    // Inside the row's links (subject, and the name beside an e-mail
+    // address) a visitor's link is text; elsewhere it stays a link.
+    TestRecord shown = first;
+    shown.subject = "&lt;/a>stray close";
+    shown.name = "&lt;a href=/x>L&lt;/a>";
+    EXPECT_NE(page.find(row(1, shown)), std::string::npos);
+    shown = second;
+    shown.subject = "&lt;a href=http://example.com/>plain link&lt;/a>";
+    shown.name = "<b>Kim</b>";
+    EXPECT_NE(page.find(row(1, shown)), std::string::npos);
+    shown = third;
+    shown.subject = "<font size=7>big</font>";
+    shown.name = "&lt;/center>&lt;/font>Lee";
+    EXPECT_NE(page.find(row(1, shown)), std::string::npos);
+    EXPECT_NE(page.find(row(1, fourth)), std::string::npos) << "balanced markup changed";
+    EXPECT_EQ(page.find("<a href=http://example.com/"), std::string::npos);
+    // The page's own end follows the rows untouched.
+    const std::string end = "</table>\n</center>\n<br>\n<center>\n"
+                            "<a href=/bbs/cgi-bin/FormPage.exe?BoardNum=1&BoardNum=-1><img src=/bbs/Image/posting.gif "
+                            "align=absmiddle border=0></a>\n</center>\n" +
+                            footer("admin@example.org");
+    ASSERT_GE(page.size(), end.size());
+    EXPECT_EQ(page.substr(page.size() - end.size()), end);
+}

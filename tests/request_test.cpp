@@ -178,6 +178,9 @@ TEST(FormBody, BudgetEndsTheReading) {
     // A negative length reads to the end of input.
     EXPECT_EQ(decodeBody("a=1&b=2", -1), "a=1|b=2|");
     EXPECT_EQ(decodeBody("a=1&b=2", 0), "");
+    // The lowest budget is no limit either, and is not counted past its end.
+    EXPECT_EQ(decodeBody("a=1&b=2", -2147483647 - 1), "a=1|b=2|");
+    EXPECT_EQ(decodeBody("a=1&b=2", 2147483647, &unread), "a=1|b=2|");
 }
 
 TEST(FormBody, EmptyPairsAndLongFields) {

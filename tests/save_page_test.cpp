@@ -332,3 +332,43 @@ TEST_F(SavePageRun, SimultaneousPostsNeverShareANumberOrBodyFile) {
     EXPECT_EQ(bodies.size(), static_cast<std::size_t>(kPosts));
     for (int i = 0; i < kPosts; ++i) EXPECT_EQ(bodies.count("body" + std::to_string(i)), 1u);
 }
+
+TEST_F(SavePageRun, StoredAsPostedButShownContained) {
+    const std::string form =
+        "name=%3Cb%3EKim&email=%3Ca+href%3D%2Fm%3Em&homepage=http%3A%2F%2Fh.example%2F%3Fq%3D1&subject=%3C%2Fcenter%3ES"
+        "&body=%3Ch1%3Ebig%0D%0A%3C%2Ffont%3E%3C%2Ftable%3E";
+    CgiResult result = post("BoardNum=1&TextNum=-1", form);
+    ASSERT_EQ(result.status, 0);
+    // The board keeps the bytes as posted: only printing contains them.
+    EXPECT_EQ(site.readBoardFile(1, "guestbook1.html"), "<h1>big<br>\n</font></table>");
+    EXPECT_EQ(fieldAt(index().substr(125), 5, 20), "<b>Kim");
+    const std::string page = pageOf(result);
+    for (const char* part : {
+             "<caption><b><font size=-1>&lt;/center>S</font></b></caption>",
+             "<td><font size=-1><b>Kim</b></font></td>",
+             "<a href=mailto:%3Ca%20href=/m%3Em><font size=-1>&lt;a href=/m>m</font></a>",
+             "<a href=http://h.example/?q=1><font size=-1>http://h.example/?q=1</font></a>",
+             "<tr><td><font size=-1>\n<h1>big<br>\n&lt;/font>&lt;/table></h1></font></table>\n<br>\n",
+         })
+        EXPECT_NE(page.find(part), std::string::npos) << part;
+    const std::string end = "</html>\n<br>\n<center>\n<font color=4a708b size=-1>\n"
+                            "<a href=/bbs/cgi-bin/ListPage.exe?BoardNum=1&TextNum=0><img src=/bbs/Image/posting.gif "
+                            "border=0></a>\n<br>Click\n</font>\n</center>\n";
+    ASSERT_GE(page.size(), end.size());
+    EXPECT_EQ(page.substr(page.size() - end.size()), end);
+}
+
+TEST_F(SavePageRun, AnyContentLengthGivesAPage) {
+    // The lowest int once counted down past its end.
+    for (const char* length : {"-2147483648", "-99999999999", "2147483648", "-1"}) {
+        CgiRequest request;
+        request.query = "BoardNum=1&TextNum=-1";
+        request.body = "n=Kim&e=&h=&s=S&b=B";
+        request.contentLength = length;
+        CgiResult result = runCgi("SavePage", site.cgiBin(), request);
+        EXPECT_EQ(result.status, 0) << length;
+        EXPECT_EQ(result.signal, 0) << length;
+        EXPECT_NE(pageOf(result).find("</html>"), std::string::npos) << length;
+    }
+    EXPECT_EQ(fieldAt(index(), 10, 10), "4");
+}

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <future>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "board_files.h"
@@ -324,4 +325,39 @@ TEST_F(ShowPageRun, MissingConfigurationGivesTheErrorPage) {
     CgiResult result = run("BoardNum=3&TextNum=1");
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(pageOf(result), errorPage("", 3, kConfigMissing, ""));
+}
+
+TEST_F(ShowPageRun, VisitorMarkupStaysInsideItsField) {
+    TestRecord r;
+    r.textNum = 1;
+    r.subject = "<center><h1>title";
+    r.name = "<a href=/me>Kim";
+    r.email = "<a href=/m>m</a>";
+    r.homepage = "</a><b>home";
+    site.writeBoardFile(1, "guestbook.dat", headerBytes(1, 1, 1) + recordBytes(r));
+    const std::string body = "<div>one</font></table></div><a href=http://x.example/?p=1&q=2>two<pre>three";
+    site.writeBoardFile(1, "guestbook1.html", body);
+
+    const std::string page = pageOf(run("BoardNum=1&TextNum=1"));
+    TestRecord shown = r;
+    shown.subject = "<center><h1>title</h1></center>";
+    shown.name = "<a href=/me>Kim</a>";
+    shown.email = "@E@";
+    shown.homepage = "@H@";
+    shown.readCount = "   1";
+    std::string expected =
+        messagePage(1, 1, shown, "   1",
+                    "<div>one&lt;/font>&lt;/table></div><a href=http://x.example/?p=1&q=2>two<pre>three</pre></a>",
+                    "admin@example.org");
+    // Addresses go into the href encoded, and their texts, printed inside
+    // the page's links, show a visitor's link as text.
+    for (auto [mark, href, text] : {std::tuple<std::string, std::string, std::string>{
+                                        "@E@", "%3Ca%20href=/m%3Em%3C/a%3E", "&lt;a href=/m>m&lt;/a>"},
+                                    {"@H@", "%3C/a%3E%3Cb%3Ehome", "&lt;/a><b>home</b>"}}) {
+        std::size_t at = expected.find(mark);
+        expected.replace(at, mark.size(), href);
+        at = expected.find(mark);
+        expected.replace(at, mark.size(), text);
+    }
+    EXPECT_EQ(page, expected);
 }

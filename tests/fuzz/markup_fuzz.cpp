@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "html.h"
 #include "markup_filter.h"
@@ -20,17 +21,26 @@ void fail(const char* what, const std::string& out) {
 
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r'; }
 
-// Reads `out` the way a browser's tokenizer does and checks each tag it opens.
-void checkSafe(const std::string& out) {
+struct TagSeen {
+    std::string element;
+    bool closing;
+};
+
+// Reads `out` the way a browser's tokenizer does and checks each tag it
+// opens; returns the tags in their order.
+std::vector<TagSeen> checkSafe(const std::string& out) {
+    std::vector<TagSeen> tags;
     const std::size_t n = out.size();
     for (std::size_t k = 0; k < n; ++k) {
         if (out[k] != '<' || k + 1 >= n) continue;
         std::size_t j = k + 1;
         if (out[j] == '!' || out[j] == '?') fail("comment or declaration", out);
-        if (out[j] == '/') ++j;
+        const bool closing = out[j] == '/';
+        if (closing) ++j;
         if (j >= n || !isAlpha(out[j])) continue;
         std::string element;
         while (j < n && !isSpace(out[j]) && out[j] != '/' && out[j] != '>') element += lower(out[j++]);
+        tags.push_back({element, closing});
         for (const char* bad : {"script", "svg", "math", "iframe", "style", "object", "embed", "frame", "base",
                                 "meta", "link", "form", "textarea", "xmp", "plaintext", "noscript", "template"})
             if (element == bad) fail("element", out);
@@ -61,17 +71,60 @@ void checkSafe(const std::string& out) {
         }
         k = j;
     }
+    return tags;
+}
+
+// Reads the tags of `out` as a tree: every end tag must end an element the
+// text opened, only "p" and "li" may be left for a later end tag to end, and
+// nothing may stay open at the end; without links no "<a" at all.
+void checkContained(const std::vector<TagSeen>& tags, bool linksAllowed, const std::string& out) {
+    std::vector<std::string> open;
+    for (const TagSeen& tag : tags) {
+        const std::string& element = tag.element;
+        if (element == "a" && !linksAllowed) fail("link inside a link", out);
+        if (!tag.closing) {
+            // A block's start ends an open "p", and a new "li" an older one
+            // outside another list or block; only "p" and "li" may lie above.
+            static const std::string blocks = " p center pre blockquote hr ul ol li div h1 h2 h3 h4 h5 h6 ";
+            static const std::string listBlockers = " center pre blockquote ul ol h1 h2 h3 h4 h5 h6 ";
+            auto endsAt = [&](const std::string& target, const std::string& blockers) {
+                std::size_t at = open.size();
+                while (at > 0 && open[at - 1] != target) {
+                    if (blockers.find(" " + open[at - 1] + " ") != std::string::npos) return;
+                    --at;
+                }
+                if (at == 0) return;
+                for (std::size_t above = at; above < open.size(); ++above)
+                    if (open[above] != "p" && open[above] != "li") fail("element left open under a block", out);
+                open.resize(at - 1);
+            };
+            if (blocks.find(" " + element + " ") != std::string::npos) endsAt("p", "");
+            if (element == "li") endsAt("li", listBlockers);
+            if (element != "br" && element != "hr" && element != "img") open.push_back(element);
+            continue;
+        }
+        if (element == "br") continue;
+        std::size_t at = open.size();
+        while (at > 0 && open[at - 1] != element) --at;
+        if (at == 0) fail("end tag closing nothing of the text", out);
+        for (std::size_t above = at; above < open.size(); ++above)
+            if (open[above] != "p" && open[above] != "li") fail("element left open under an end tag", out);
+        open.resize(at - 1);
+    }
+    if (!open.empty()) fail("element left open", out);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string out = visitorText(reinterpret_cast<const char*>(data), size);
-    checkSafe(out);
+    checkContained(checkSafe(out), true, out);
     std::string text(reinterpret_cast<const char*>(data), size);
     text = text.c_str();
     const std::string href = hrefValue(text.c_str());
-    if (href.find_first_of(" \t\n\r\f\"'<>=`") != std::string::npos) fail("href break-out", href);
+    if (href.find_first_of(" \t\n\r\f\"'<>`") != std::string::npos) fail("href break-out", href);
+    const std::string inLink = linkText(text.c_str());
+    checkContained(checkSafe(inLink), false, inLink);
     const std::string home = homepageHref(text.c_str());
     if (!home.empty() && hasForbiddenScheme(home.data(), home.size())) fail("home page scheme", home);
     return 0;

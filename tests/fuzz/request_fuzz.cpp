@@ -32,8 +32,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::FILE* in = fmemopen(buffer.data(), body.empty() ? 1 : body.size(), "r");
     if (!in) return 0;
     FormPair pairs[kPairCapacity] = {};
-    // A claimed length both shorter and longer than what is there.
-    int claimed = static_cast<int>(body.size() % 3 == 0 ? body.size() * 2 + 7 : body.size() / 2);
+    // A claimed length shorter or longer than what is there, any number the
+    // query spells, or the lowest of all.
+    int claimed = static_cast<int>(body.size() % 4 == 0 ? body.size() * 2 + 7 : body.size() / 2);
+    if (body.size() % 4 == 1) claimed = decimalValue(query.c_str());
+    if (body.size() % 4 == 3) claimed = -2147483647 - 1;
     int stored = decodeFormBody(in, claimed, pairs);
     for (int k = 0; k < stored; ++k) {
         std::free(pairs[k].name);

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <ostream>
 #include <regex>
 #include <set>
 #include <string>
@@ -26,6 +27,9 @@ struct Operation {
     std::string body;
     std::string doneMarker;  // printed only when the change was made
 };
+
+// Names the operation in test names and messages.
+void PrintTo(const Operation& op, std::ostream* out) { *out << op.name; }
 
 const std::vector<Operation> kOperations = {
     {"first post", 0, "SavePage", "BoardNum=1&TextNum=-1", "n=P&e=&h=&s=New&b=a%0D%0Ab", "<caption>"},

@@ -317,7 +317,8 @@ TEST_F(ShowPageRun, PathsThatDoNotFitAreRefused) {
     result = run("BoardNum=1&TextNum=1");
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(pageOf(result), refusal);
-    EXPECT_EQ(readFile(boardDir + "guestbook.dat"), withReadCount(fresh, 1, "   1"));
+    // The body could not be read, so the reading is not counted.
+    EXPECT_EQ(readFile(boardDir + "guestbook.dat"), fresh);
 }
 
 TEST_F(ShowPageRun, MissingConfigurationGivesTheErrorPage) {

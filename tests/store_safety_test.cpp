@@ -24,12 +24,15 @@ protected:
     void SetUp() override {
         site.writeStandardConfig();
         dir = site.boardDir(1);
-        site.writeBoardFile(1, "guestbook.dat", indexOfMessages(5, 1));
-        for (int n = 1; n <= 5; ++n) site.writeBoardFile(1, body(n), "body " + std::to_string(n));
+        writeBoard();
         outside = site.root() + "/outside";
         writeFile(outside, "not the board's");
     }
     static std::string body(int n) { return "guestbook" + std::to_string(n) + ".html"; }
+    void writeBoard() {
+        site.writeBoardFile(1, "guestbook.dat", indexOfMessages(5, 1));
+        for (int n = 1; n <= 5; ++n) site.writeBoardFile(1, body(n), "body " + std::to_string(n));
+    }
     CgiResult run(const std::string& program, const std::string& query, const std::string& form,
                   const std::vector<std::string>& launcher = {}) {
         CgiRequest request;
@@ -186,6 +189,39 @@ TEST_F(StoreSafety, NumbersWithoutAConfigurationLineAreNoBoards) {
     // only the configuration, the boards directory only board 1.
     EXPECT_EQ(snapshotBoard(site.cgiBin() + "/").size(), 1u);
     EXPECT_EQ(snapshotBoard(site.bbsDir()).size(), 1u);
+}
+
+}  // namespace
+
+namespace {
+
+// A network file system answers ESTALE when another host replaced the file
+// between the lookup and the open or read; every other try fails here.
+class StaleHandles : public StoreSafety {};
+
+TEST_F(StaleHandles, OpensAndReadsAreTriedAgain) {
+    for (const char* call : {"openat", "pread64", "read"}) {
+        SCOPED_TRACE(call);
+        writeBoard();
+        // Only the board's files: the form and the configuration come from
+        // no shared file system.
+        std::vector<std::string> stale = {"/usr/bin/strace", "-qq", "-o", "/dev/null"};
+        for (const char* name : {"guestbook.lock", "guestbook.redo", "guestbook.dat", "guestbook2.html",
+                                 "guestbook3.html", "tmp.dat", "guestbook.new", "guestbook.redo.new"}) {
+            stale.insert(stale.end(), {"-P", dir + name});
+        }
+        // A body is read to its end in a loop: one stale answer at its start.
+        std::string when = std::string(call) == "read" ? "1" : "1+2";
+        stale.insert(stale.end(), {"-e", std::string("inject=") + call + ":error=ESTALE:when=" + when});
+        EXPECT_NE(run("ListPage", "BoardNum=1&TextNum=0", "", stale).output.find("Subject 5"), std::string::npos);
+        CgiResult view = run("ShowPage", "BoardNum=1&TextNum=2", "", stale);
+        EXPECT_NE(view.output.find("body 2"), std::string::npos);
+        EXPECT_NE(run("EditPage", "BoardNum=1&TextNum=3", "password=secret", stale).output.find("body 3"),
+                  std::string::npos);
+        EXPECT_NE(run("DropPage", "BoardNum=1&TextNum=1", "password=secret", stale).output.find("Successfully removed."),
+                  std::string::npos);
+        EXPECT_EQ(boardProblems(dir), "");
+    }
 }
 
 }  // namespace

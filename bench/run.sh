@@ -37,10 +37,14 @@ WEB_SECONDS=${WEB_SECONDS:-10}
 WEB_CONCURRENCY=${WEB_CONCURRENCY:-4}
 BENCH_PORT=${BENCH_PORT:-18431}
 build=${BENCH_BUILD:-$root/build-bench}
-results=$root/bench/results
-raw=$results/raw
+raw=$root/bench/results/raw
 rm -rf "$raw"
 mkdir -p "$raw"
+# A quick run only checks the harness: its report stays beside the raw
+# numbers, and the published results are left alone.
+results=$root/bench/results
+[ "$quick" = 1 ] && results=$raw/quick
+mkdir -p "$results"
 started=$(date +%s)
 
 . scripts/packages.sh
@@ -137,6 +141,9 @@ fi
 cc -O2 -Wall -Wextra -DPAGE_BYTES="$page_bytes" -o "$cgi/Baseline.exe" bench/baseline.c
 cc -O2 -Wall -Wextra -static -DPAGE_BYTES="$page_bytes" -o "$cgi/Baseline-static.exe" bench/baseline.c
 [ -s "$site/static/list.html" ] || head -c "$page_bytes" /dev/zero | tr '\0' x >"$site/static/list.html"
+
+# The generated boards reach the disk now rather than during timed runs.
+sync
 
 # --- case files -------------------------------------------------------------
 get_case() {  # name program query [expect]

@@ -39,6 +39,7 @@ runs=$(value "$direct" Baseline-static 2)
 baseline=$(value "$direct" Baseline-static 4)
 launcher_kb=$(cat "$raw/launcher-kb.txt" 2>/dev/null || echo '?')
 seconds=${BENCH_SECONDS:-}
+load=${BENCH_LOAD:-}
 rounds=$(awk -F'\t' '$2 > r { r = $2 } END { print r + 0 }' "$web")
 programs="FormPage ListPage ShowPage SavePage EditPage DropPage"
 
@@ -48,6 +49,7 @@ programs="FormPage ListPage ShowPage SavePage EditPage DropPage"
   echo "Run $(date -u '+%Y-%m-%d %H:%M UTC') with \`bash bench/run.sh\`${seconds:+, which took $((seconds / 60)) min $((seconds % 60)) s}."
   echo
   echo "Machine: $(nproc) cores, $cpu; kernel $(uname -r); $os; $compiler."
+  [ -n "$load" ] && echo "Load average (1 min) before the run ${load% *}, after it ${load#* }."
   echo "Programs built in Release (\`build-bench/\`) and linked statically; the minimal C program prints a fixed"
   echo "page of $page_bytes bytes, the size of the listing page, in one write. Every ratio is taken against the"
   echo "minimal C program linked statically, like the programs; the dynamically linked one is shown beside it."

@@ -5,7 +5,7 @@
 # Writes bench/results/results.md and bench/results/growth.png, and puts the
 # results into README.md between its benchmark markers.
 #
-#   bash bench/run.sh           full run (2000 runs a case, about ten minutes)
+#   bash bench/run.sh           full run (2000 runs a case)
 #   bash bench/run.sh --quick   small counts, to check the harness
 #
 # Counts can be set with RUNS, MEMORY_RUNS, WEB_ROUNDS, WEB_REQUESTS,
@@ -46,6 +46,7 @@ results=$root/bench/results
 [ "$quick" = 1 ] && results=$raw/quick
 mkdir -p "$results"
 started=$(date +%s)
+load_before=$(cut -d' ' -f1 /proc/loadavg)
 
 . scripts/packages.sh
 install_missing_packages gcc g++ cmake make coreutils lighttpd apache2-utils gnuplot-nox
@@ -369,6 +370,7 @@ fi
 # --- report -----------------------------------------------------------------
 log "writing results"
 WEB_CONCURRENCY=$WEB_CONCURRENCY BENCH_SECONDS=$(($(date +%s) - started)) \
+  BENCH_LOAD="$load_before $(cut -d' ' -f1 /proc/loadavg)" \
   bash "$root/bench/report.sh" "$raw" "$results" "$page_bytes"
 if [ "$update_readme" = 1 ]; then
   bash "$root/bench/readme.sh" "$results/results.md" "$root/README.md"

@@ -46,7 +46,7 @@ programs="FormPage ListPage ShowPage SavePage EditPage DropPage"
 {
   echo "# Benchmark results"
   echo
-  echo "Run $(date -u '+%Y-%m-%d %H:%M UTC') with \`bash bench/run.sh\`${seconds:+, which took $((seconds / 60)) min $((seconds % 60)) s}."
+  echo "Run $(date -u '+%Y-%m-%d %H:%M UTC') with \`${BENCH_COMMAND:-bash bench/run.sh}\`${seconds:+, which took $((seconds / 60)) min $((seconds % 60)) s}."
   echo
   echo "Machine: $(nproc) cores, $cpu; kernel $(uname -r); $os; $compiler."
   [ -n "$load" ] && echo "Load average (1 min) before the run ${load% *}, after it ${load#* }."

@@ -371,6 +371,7 @@ fi
 log "writing results"
 WEB_CONCURRENCY=$WEB_CONCURRENCY BENCH_SECONDS=$(($(date +%s) - started)) \
   BENCH_LOAD="$load_before $(cut -d' ' -f1 /proc/loadavg)" \
+  BENCH_COMMAND="bash bench/run.sh${*:+ $*}" \
   bash "$root/bench/report.sh" "$raw" "$results" "$page_bytes"
 if [ "$update_readme" = 1 ]; then
   bash "$root/bench/readme.sh" "$results/results.md" "$root/README.md"

@@ -1,7 +1,7 @@
 /* Runs programs as CGI processes many times and reports wall time and peak
  * memory per case.
  *
- *   cgi_bench [-n RUNS] [-w WARMUP] [-r RAWDIR] CASEFILE
+ *   cgi_bench [-n RUNS] [-w WARMUP] [-r RAWDIR] [-l LAUNCHER [-m MEMRUNS]] CASEFILE
  *
  * The case file holds blocks of "key value" lines, each block opened by
  * "case NAME":
@@ -10,23 +10,33 @@
  *   dir PATH            working directory of the run
  *   env NAME=VALUE      environment entry (repeatable); nothing else is passed
  *   stdin PATH          file given as standard input
- *   restore SRC DST     copied before every run, outside the timed region
+ *   restore SRC DST     DST made afresh from SRC before every run, outside the
+ *                       timed region: written to a new file, synced, renamed
+ *                       over DST and the directory synced, so the run neither
+ *                       inherits a pending write-back nor writes through a link
  *   remove PATH         removed before every run, outside the timed region
  *   expect TEXT         the response must contain TEXT (checked every run)
  *   status N            expected exit status (default 0)
  *   runs N              this case's own run count
  *   bytes N             bytes the run handles, for a throughput column
  *
- * The cases run interleaved, one run of each in turn, so that a change in
- * the machine's load falls on all of them alike. A run that exits with the
- * wrong status, is killed, or misses its expected text counts as a failure;
- * any failure makes the exit status 1 so a broken program is never reported
- * as a fast one.
+ * The cases run interleaved: in each round every case whose share is due
+ * runs once, and a case with fewer runs has them spread evenly over the
+ * rounds, so a change in the machine's load falls on all of them alike. A
+ * run that exits with the wrong status, is killed, or misses its expected
+ * text counts as a failure; any failure makes the exit status 1 so a broken
+ * program is never reported as a fast one.
+ *
+ * Peak memory: a spawned child's ru_maxrss includes the image it had before
+ * its exec, the driver's. So after the timed runs each case runs MEMRUNS
+ * more times (untimed, checked like the others) through LAUNCHER, a small
+ * static program that starts it and reports the child's own peak (see
+ * launcher.c). Without -l the peak column is -1.
  *
  * Output, one tab-separated line per case:
  *   name runs failures median_us p99_us mean_us min_us max_us maxrss_kb out_bytes bytes
- * The driver is best linked statically: its own resident set is the floor
- * of every peak memory figure (see driver-maxrss.txt in RAWDIR).
+ * With RAWDIR: NAME.txt holds each case's samples in run order, and
+ * launcher-kb.txt the launcher's own peak, the floor of the memory figures.
  */
 #define _GNU_SOURCE
 #include <errno.h>
@@ -184,12 +194,40 @@ static void read_cases(const char *path, int default_runs) {
     }
 }
 
-static void copy_file(const char *src, const char *dst) {
-    int in = open(src, O_RDONLY);
+static void sync_dir_of(const char *path) {
+    char dir[4096];
+    snprintf(dir, sizeof dir, "%s", path);
+    char *slash = strrchr(dir, '/');
+    if (!slash) snprintf(dir, sizeof dir, ".");
+    else if (slash == dir) slash[1] = '\0';
+    else *slash = '\0';
+    int fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) die(dir);
+    if (fsync(fd) != 0) die(dir);
+    close(fd);
+}
+
+/* DST becomes a new, synced file with SRC's bytes. Renaming replaces DST
+ * itself, so a symbolic link there is replaced, never written through. */
+static void restore_file(const char *src, const char *dst) {
+    char scratch[4096];
+    int needed = snprintf(scratch, sizeof scratch, "%s.bench-restore", dst);
+    if (needed < 0 || (size_t)needed >= sizeof scratch) {
+        fprintf(stderr, "cgi_bench: path too long: %s\n", dst);
+        exit(2);
+    }
+    int in = open(src, O_RDONLY | O_CLOEXEC);
     if (in < 0) die(src);
-    int out = open(dst, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (out < 0) die(dst);
-    char block[65536];
+    int out = open(scratch, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (out < 0 && errno == EEXIST) {
+        /* Left by a driver that was stopped between open and rename. */
+        struct stat st;
+        if (lstat(scratch, &st) != 0 || !S_ISREG(st.st_mode)) die(scratch);
+        if (unlink(scratch) != 0) die(scratch);
+        out = open(scratch, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    }
+    if (out < 0) die(scratch);
+    static char block[65536];
     for (;;) {
         ssize_t got = read(in, block, sizeof block);
         if (got < 0) {
@@ -201,13 +239,24 @@ static void copy_file(const char *src, const char *dst) {
             ssize_t n = write(out, block + put, (size_t)(got - put));
             if (n < 0) {
                 if (errno == EINTR) continue;
-                die(dst);
+                die(scratch);
             }
             put += n;
         }
     }
     close(in);
-    if (close(out) != 0) die(dst);
+    if (fsync(out) != 0) die(scratch);
+    if (close(out) != 0) die(scratch);
+    if (rename(scratch, dst) != 0) die(dst);
+}
+
+static void prepare(const struct bench_case *c) {
+    for (int i = 0; i < c->restore_count; ++i) restore_file(c->restore_src[i], c->restore_dst[i]);
+    for (int i = 0; i < c->remove_count; ++i)
+        if (unlink(c->removes[i]) != 0 && errno != ENOENT) die(c->removes[i]);
+    /* The renames and unlinks reach the journal now, not in a timed run. */
+    for (int i = 0; i < c->restore_count; ++i) sync_dir_of(c->restore_dst[i]);
+    for (int i = 0; i < c->remove_count; ++i) sync_dir_of(c->removes[i]);
 }
 
 static double now_us(void) {
@@ -224,44 +273,66 @@ static void note_failure(struct bench_case *c, const char *text) {
     if (c->failures++ == 0) snprintf(c->first_failure, sizeof c->first_failure, "%s", text);
 }
 
-/* One run: returns its wall time in microseconds (spawn to reaped). */
-static double run_once(struct bench_case *c, int record) {
-    for (int i = 0; i < c->restore_count; ++i) copy_file(c->restore_src[i], c->restore_dst[i]);
-    for (int i = 0; i < c->remove_count; ++i) unlink(c->removes[i]);
+static const char *launcher;
+static long launcher_kb = -1;
 
-    int out_pipe[2];
-    if (pipe2(out_pipe, O_CLOEXEC) != 0) die("pipe");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (c->input) posix_spawn_file_actions_addopen(&actions, 0, c->input, O_RDONLY, 0);
-    else posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
-    if (c->dir) posix_spawn_file_actions_addchdir_np(&actions, c->dir);
+enum run_mode { WARM_UP, TIMED, MEMORY };
 
-    double start = now_us();
-    pid_t pid;
-    int rc = posix_spawn(&pid, c->program, &actions, NULL, c->args, c->env);
-    posix_spawn_file_actions_destroy(&actions);
-    close(out_pipe[1]);
-    if (rc != 0) {
-        errno = rc;
-        die(c->program);
-    }
-    size_t used = 0;
+static void read_all(int fd, size_t *used) {
     for (;;) {
-        if (used == response_capacity) {
+        if (*used == response_capacity) {
             response_capacity = response_capacity ? response_capacity * 2 : 65536;
             response = realloc(response, response_capacity + 1);
             if (!response) die("realloc");
         }
-        ssize_t got = read(out_pipe[0], response + used, response_capacity - used);
+        ssize_t got = read(fd, response + *used, response_capacity - *used);
         if (got < 0) {
             if (errno == EINTR) continue;
             die("read");
         }
         if (got == 0) break;
-        used += (size_t)got;
+        *used += (size_t)got;
     }
+}
+
+/* One run: returns its wall time in microseconds (spawn to reaped). In
+ * MEMORY mode the program runs under the launcher and its own peak is kept. */
+static double run_once(struct bench_case *c, enum run_mode mode) {
+    prepare(c);
+
+    int out_pipe[2], report_pipe[2] = {-1, -1};
+    if (pipe2(out_pipe, O_CLOEXEC) != 0) die("pipe");
+    if (mode == MEMORY && pipe2(report_pipe, O_CLOEXEC) != 0) die("pipe");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (c->input) posix_spawn_file_actions_addopen(&actions, 0, c->input, O_RDONLY, 0);
+    else posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
+    if (mode == MEMORY) posix_spawn_file_actions_adddup2(&actions, report_pipe[1], 3);
+    if (c->dir) posix_spawn_file_actions_addchdir_np(&actions, c->dir);
+
+    const char *path = c->program;
+    char **args = c->args;
+    char *launched[MAX_LIST + 3];
+    if (mode == MEMORY) {
+        launched[0] = (char *)launcher;
+        for (int i = 0; i <= c->arg_count + 1; ++i) launched[i + 1] = c->args[i];
+        path = launcher;
+        args = launched;
+    }
+
+    double start = now_us();
+    pid_t pid;
+    int rc = posix_spawn(&pid, path, &actions, NULL, args, c->env);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out_pipe[1]);
+    if (mode == MEMORY) close(report_pipe[1]);
+    if (rc != 0) {
+        errno = rc;
+        die(path);
+    }
+    size_t used = 0;
+    read_all(out_pipe[0], &used);
     close(out_pipe[0]);
     int status;
     struct rusage usage;
@@ -269,10 +340,27 @@ static double run_once(struct bench_case *c, int record) {
         if (errno != EINTR) die("wait4");
     }
     double elapsed = now_us() - start;
+
+    if (mode == MEMORY) {
+        char report[96];
+        ssize_t got;
+        do got = read(report_pipe[0], report, sizeof report - 1);
+        while (got < 0 && errno == EINTR);
+        close(report_pipe[0]);
+        long peak = -1, own = -1;
+        int child = 0;
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || got <= 0 ||
+            (report[got] = '\0', sscanf(report, "%ld %ld %d", &peak, &own, &child) != 3)) {
+            fprintf(stderr, "cgi_bench: %s: the launcher %s gave no report\n", c->name, launcher);
+            exit(2);
+        }
+        status = child;
+        if (peak > c->maxrss_kb) c->maxrss_kb = peak;
+        if (own > launcher_kb) launcher_kb = own;
+    }
     response[used] = '\0';
 
-    if (!record) return elapsed;
-    if (usage.ru_maxrss > c->maxrss_kb) c->maxrss_kb = usage.ru_maxrss;
+    if (mode == WARM_UP) return elapsed;
     c->out_bytes = used;
     char why[256];
     if (WIFSIGNALED(status)) {
@@ -293,62 +381,66 @@ static int compare_double(const void *a, const void *b) {
     return (x > y) - (x < y);
 }
 
+static FILE *raw_file(const char *raw_dir, const char *name, const char *suffix) {
+    char path[4096];
+    int needed = snprintf(path, sizeof path, "%s/%s%s", raw_dir, name, suffix);
+    if (needed < 0 || (size_t)needed >= sizeof path) {
+        fprintf(stderr, "cgi_bench: raw directory name too long\n");
+        exit(2);
+    }
+    FILE *file = fopen(path, "w");
+    if (!file) die(path);
+    return file;
+}
+
+static void usage(void) {
+    fprintf(stderr, "usage: cgi_bench [-n RUNS] [-w WARMUP] [-r RAWDIR] [-l LAUNCHER [-m MEMRUNS]] CASEFILE\n");
+    exit(2);
+}
+
 int main(int argc, char **argv) {
     int runs = 2000;
     int warmup = 20;
+    int memory_runs = 3;
     const char *raw_dir = NULL;
     int opt;
-    while ((opt = getopt(argc, argv, "n:w:r:")) != -1) {
+    while ((opt = getopt(argc, argv, "n:w:r:l:m:")) != -1) {
         switch (opt) {
         case 'n': runs = atoi(optarg); break;
         case 'w': warmup = atoi(optarg); break;
         case 'r': raw_dir = optarg; break;
-        default:
-            fprintf(stderr, "usage: cgi_bench [-n RUNS] [-w WARMUP] [-r RAWDIR] CASEFILE\n");
-            return 2;
+        case 'l': launcher = optarg; break;
+        case 'm': memory_runs = atoi(optarg); break;
+        default: usage();
         }
     }
-    if (optind != argc - 1) {
-        fprintf(stderr, "usage: cgi_bench [-n RUNS] [-w WARMUP] [-r RAWDIR] CASEFILE\n");
-        return 2;
-    }
+    if (optind != argc - 1) usage();
     read_cases(argv[optind], runs);
 
     for (int w = 0; w < warmup; ++w)
-        for (int i = 0; i < case_count; ++i) run_once(&cases[i], 0);
+        for (int i = 0; i < case_count; ++i) run_once(&cases[i], WARM_UP);
 
-    /* Linux carries the spawning process's peak into the child's
-     * ru_maxrss, so the driver's own peak is the floor of every figure. */
-    long own_peak_kb = -1;
-    FILE *status = fopen("/proc/self/status", "r");
-    if (status) {
-        char line[256];
-        while (fgets(line, sizeof line, status))
-            if (sscanf(line, "VmHWM: %ld", &own_peak_kb) == 1) break;
-        fclose(status);
-    }
-
-    /* Round robin until every case has its own count. */
-    for (int left = 1; left;) {
-        left = 0;
+    /* Rounds as many as the largest count; a case with n of them runs in
+     * round r when its n * r / rounds share is due. */
+    int rounds = 0;
+    for (int i = 0; i < case_count; ++i)
+        if (cases[i].runs > rounds) rounds = cases[i].runs;
+    for (int r = 0; r < rounds; ++r) {
         for (int i = 0; i < case_count; ++i) {
             struct bench_case *c = &cases[i];
-            if (c->done == c->runs) continue;
-            c->samples[c->done++] = run_once(c, 1);
-            if (c->done < c->runs) left = 1;
+            if (c->done < c->runs && (long long)c->done * rounds <= (long long)r * c->runs)
+                c->samples[c->done++] = run_once(c, TIMED);
         }
     }
 
-    if (raw_dir) {
-        char path[4096];
-        int needed = snprintf(path, sizeof path, "%s/driver-maxrss.txt", raw_dir);
-        if (needed < 0 || (size_t)needed >= sizeof path) {
-            fprintf(stderr, "cgi_bench: raw directory name too long\n");
-            return 2;
-        }
-        FILE *floor_file = fopen(path, "w");
-        if (!floor_file) die(path);
-        fprintf(floor_file, "%ld\n", own_peak_kb);
+    for (int i = 0; i < case_count; ++i) cases[i].maxrss_kb = -1;
+    if (launcher)
+        for (int m = 0; m < memory_runs; ++m)
+            for (int i = 0; i < case_count; ++i) run_once(&cases[i], MEMORY);
+
+    if (raw_dir && launcher) {
+        FILE *floor_file = raw_file(raw_dir, "launcher-kb", ".txt");
+        fprintf(floor_file, "%ld\n", launcher_kb);
         fclose(floor_file);
     }
 
@@ -356,14 +448,7 @@ int main(int argc, char **argv) {
     for (int i = 0; i < case_count; ++i) {
         struct bench_case *c = &cases[i];
         if (raw_dir) {
-            char path[4096];
-            int needed = snprintf(path, sizeof path, "%s/%s.txt", raw_dir, c->name);
-            if (needed < 0 || (size_t)needed >= sizeof path) {
-                fprintf(stderr, "cgi_bench: raw directory name too long\n");
-                return 2;
-            }
-            FILE *raw = fopen(path, "w");
-            if (!raw) die(path);
+            FILE *raw = raw_file(raw_dir, c->name, ".txt");
             for (int k = 0; k < c->runs; ++k) fprintf(raw, "%.1f\n", c->samples[k]);
             fclose(raw);
         }
@@ -374,8 +459,8 @@ int main(int argc, char **argv) {
                median(c->samples, c->runs), percentile(c->samples, c->runs, 99), sum / c->runs, c->samples[0],
                c->samples[c->runs - 1], c->maxrss_kb, c->out_bytes, c->bytes);
         if (c->failures) {
-            fprintf(stderr, "cgi_bench: %s: %d of %d runs failed; first: %s\n", c->name, c->failures, c->runs,
-                    c->first_failure);
+            fprintf(stderr, "cgi_bench: %s: %d of %d runs failed; first: %s\n", c->name, c->failures,
+                    c->runs + (launcher ? memory_runs : 0), c->first_failure);
             failed = 1;
         }
     }

@@ -244,7 +244,11 @@ StoreResult BoardStore::AppendRecord(const char* header, const char* record, con
         redo.write(0, header, kHeaderSize);
         redo.truncate(kHeaderSize + static_cast<long long>(count) * kRecordSize);
     }
-    return commitAndApply(redo);
+    StoreResult committed = commitAndApply(redo);
+    // Not committed: the record written ahead goes again (or, should that
+    // fail too, with the next lock's recovery).
+    if (committed != StoreResult::Done && !fresh && index_ >= 0) ::ftruncate(index_, RecordOffset(count));
+    return committed;
 }
 
 StoreResult BoardStore::RewriteRecord(int n, const char* record, const std::string& body) {

@@ -135,6 +135,18 @@ protected:
         const bool claimsDone = result.output.find(op.doneMarker) != std::string::npos;
         ++runs;
 
+        // What the page says holds at once, before any recovery: scratch
+        // files aside (the next lock removes them), and a redo record whose
+        // steps all ran, the board is as the page says.
+        BoardSnapshot atOnce = snapshotBoard(board.dir);
+        for (const char* scratch : {"guestbook.new", "tmp.dat", "guestbook.redo.new"}) atOnce.erase(scratch);
+        if (claimsDone) {
+            atOnce.erase("guestbook.redo");
+            EXPECT_EQ(snapshotDifference(atOnce, after.board), "") << "at once";
+        } else if (printed) {
+            EXPECT_EQ(snapshotDifference(atOnce, before.board), "") << "at once";
+        }
+
         // The next reader, then the next change (a denied erase still takes
         // the exclusive lock), meet the board as before or as after.
         std::string listing = board.listing();

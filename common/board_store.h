@@ -9,6 +9,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "board_lock.h"
@@ -84,6 +85,28 @@ public:
     // Takes message n out: later records move up and are renumbered; the
     // only message takes the whole store with it. `erased` receives it.
     StoreResult RemoveRecord(int n, char* erased);
+
+    // For the operator's tool.
+    const char* boardDir() const { return boardDir_; }
+
+    // Every byte of the index as it stands, past its count too; under
+    // either lock. Done, NoStore or Failed.
+    StoreResult ReadWholeIndex(std::string* bytes);
+
+    // The names in the board directory but "." and "..". Done, NoStore
+    // (no directory) or Failed.
+    StoreResult ListNames(std::vector<std::string>* names);
+
+    // Needs lockForChange(). Writes a body file under a name that no file
+    // holds yet, whole or not at all; never replaces one. Done, NoMessage
+    // (the name is taken or not a body name) or Failed.
+    StoreResult CreateBody(const std::string& name, const std::string& body);
+
+    // Needs lockForChange(). Replaces the whole index by `index` (unless
+    // it is empty) and renames the plain files `renames` (each target not
+    // taken yet) as one committed change. Done, NoMessage (a source that
+    // is no plain file, a target taken) or Failed.
+    StoreResult ReplaceIndex(const std::string& index, const std::vector<std::pair<std::string, std::string>>& renames);
 
 private:
     int openIndex();

@@ -17,8 +17,7 @@ int GuardedPage::decodeRequest() {
 }
 
 int GuardedPage::checkPassword() const {
-    if (passwordTooLong) return -1;
-    return passwordMatches(postedPassword, password);
+    return checkChangePassword(bbsDir, passwordTooLong ? nullptr : postedPassword, password);
 }
 
 void GuardedPage::showDenial(const char* ownLine) {

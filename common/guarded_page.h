@@ -10,7 +10,8 @@ public:
     // password, then the configuration.
     int decodeRequest() override;
 
-    // 1 when the posted password is the site's, else -1.
+    // 1 when the posted password is the site's and the client is not
+    // shut out for guessing, else -1 (and a wrong password is counted).
     int checkPassword() const;
 
     // The denial page with the program's own line; ends the run with status 0.

@@ -3,11 +3,23 @@
 
 class CgiPage;
 
-// 1 when `posted` is the configured password byte for byte, else -1.
-// A site without a password is closed: an empty `configured` never
-// matches. A posted text of 256 bytes or more never matches. The time
-// taken does not depend on where the texts differ.
+// 1 when `posted` is the configured password, else -1. The configured
+// value is either the password itself, compared byte for byte, or its
+// crypt(3) hash ("$y$...", "$2b$...", "$6$...": a "$", an id of small
+// letters and digits, a "$"), compared through crypt. A site without a
+// password is closed: an empty `configured` never matches. A posted text
+// of 256 bytes or more never matches. The time taken does not depend on
+// where the texts differ.
 int passwordMatches(const char* posted, const char* configured);
+
+// True for a configured value in crypt's hash format.
+bool isPasswordHash(const char* configured);
+
+// The check of every change that needs the password: 1 when the client
+// (REMOTE_ADDR) is not shut out for guessing and `posted` matches; else
+// -1, and a wrong password is counted against the client. `stateDir` is
+// the configured BBS_DIR; `posted` null stands for a value that never matches.
+int checkChangePassword(const char* stateDir, const char* posted, const char* configured);
 
 // Each program's own line of the denial page.
 constexpr char kEditDenied[] = "<font color=454545 size=-1>손님은 수정하기 권한이 없습니다.</font><br>";

@@ -19,7 +19,7 @@ done
 case "$port" in ''|*[!0-9]*) echo "site: port must be a number" >&2; exit 2 ;; esac
 
 . "$repo/scripts/packages.sh"
-install_missing_packages g++ cmake make lighttpd
+install_missing_packages g++ cmake make lighttpd libcrypt-dev
 
 build="$repo/build-release"
 cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Release -DGESIPAN_TESTS=OFF >/dev/null
@@ -38,6 +38,10 @@ for program in ListPage ShowPage FormPage SavePage EditPage DropPage; do
     echo "site: $program is not built yet; its pages will be missing" >&2
   fi
 done
+# The owner's tool, beside the programs but not a CGI program: the server
+# runs only names ending in .exe.
+cp "$build/bin/gesipan" "$root/cgi-bin/gesipan.new"
+mv -f "$root/cgi-bin/gesipan.new" "$root/cgi-bin/gesipan"
 "$build/bin/make_images" "$root/Image"
 
 conf="$root/cgi-bin/GuestBook.conf"
@@ -54,6 +58,8 @@ Password $password
 1 title1.gif
 CONF
   umask "$umask_was"
+  # Kept in the file as its crypt hash only.
+  printf '%s\n%s\n' "$password" "$password" | "$root/cgi-bin/gesipan" --conf "$conf" password >/dev/null
   echo "Editing and erasing password (shown only now): $password"
 fi
 

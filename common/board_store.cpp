@@ -121,6 +121,9 @@ StoreResult BoardStore::cutUncommittedRecord() {
     // commit (or the stale last slot of the older program's erase).
     // Anything longer is damage for the operator, and is left as it is.
     if (size <= expected || size > expected + kRecordSize) return StoreResult::Done;
+    // Unless the last counted record is that stale slot: then the one past
+    // it is a later post of the older program, for the operator's repair.
+    if (lastCountedIsStaleCopy(count)) return StoreResult::Done;
     return ::ftruncate(index_, expected) == 0 ? StoreResult::Done : StoreResult::Failed;
 }
 
@@ -397,4 +400,16 @@ StoreResult BoardStore::ReplaceIndex(const std::string& index,
     }
     if (redo.steps().empty()) return StoreResult::Done;
     return commitAndApply(redo);
+}
+
+bool BoardStore::lastCountedIsStaleCopy(int count) {
+    if (count < 2) return false;
+    char before[kRecordSize];
+    char last[kRecordSize];
+    if (readIndex(before, sizeof before, RecordOffset(count - 1)) != 1 ||
+        readIndex(last, sizeof last, RecordOffset(count)) != 1) {
+        return false;
+    }
+    const int from = field::TextNum.offset + field::TextNum.width;
+    return std::memcmp(before + from, last + from, kRecordSize - from) == 0;
 }

@@ -109,6 +109,8 @@ public:
     StoreResult ReplaceIndex(const std::string& index, const std::vector<std::pair<std::string, std::string>>& renames);
 
 private:
+    // Record `count` equals record count - 1 but for TextNum.
+    bool lastCountedIsStaleCopy(int count);
     int openIndex();
     int readIndex(void* data, std::size_t size, long offset);
     StoreResult recover();

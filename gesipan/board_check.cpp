@@ -126,16 +126,23 @@ Analysis analyse(int board, const std::string& dir, const BoardView& view, const
         const std::string countText = fieldText(header.data(), field::TextCount);
         const int count = fieldNumber(header.data(), field::TextCount);
         const bool countValid = headerWhole && count >= 0 && count <= kMaxMessages;
-        if (countValid && records.size() > static_cast<std::size_t>(count)) {
-            const std::size_t last = records.size();
-            bool staleCopy = last >= 2 && sameButNumber(records[last - 1], records[last - 2]);
-            if (last == static_cast<std::size_t>(count) + 1 || staleCopy) {
-                problem(printed("record %zu: a slot past TextCount %d, %s", last, count,
-                                staleCopy ? printed("a stale copy of record %zu", last - 1).c_str()
-                                          : "a change that was never committed"));
-                records.pop_back();
+        // A record equal to the one before it but for TextNum is the same
+        // message twice: the older program's erase leaves such a copy.
+        std::vector<std::string> unique;
+        for (std::size_t i = 0; i < records.size(); ++i) {
+            if (!unique.empty() && sameButNumber(records[i], unique.back())) {
+                problem(printed("record %zu: a stale copy of record %zu", i + 1, i));
                 rebuild = true;
+            } else {
+                unique.push_back(records[i]);
             }
+        }
+        records.swap(unique);
+        if (countValid && records.size() == static_cast<std::size_t>(count) + 1) {
+            // What the store's own recovery cuts too: a post that died before its commit.
+            problem(printed("record %zu: past TextCount %d, never committed", records.size(), count));
+            records.pop_back();
+            rebuild = true;
         }
         if (!countValid || static_cast<std::size_t>(count) != records.size()) {
             problem(printed("%s: TextCount \"%s\" but %zu whole records", kIndexName, countText.c_str(), records.size()));

@@ -112,8 +112,31 @@ TEST_F(GesipanRun, StaleLastSlotOfTheOlderErase) {
     std::string damaged = headerBytes(4, 3, 1) + record(index, 1) + moved3 + moved4 + record(index, 4);
     site.writeBoardFile(1, "guestbook.dat", damaged);
     ::unlink((site.boardDir(1) + body(2)).c_str());
-    expectMended("record 4: a slot past TextCount 3, a stale copy of record 3", {"Subject 4", "Subject 3", "Subject 1"});
+    expectMended("record 4: a stale copy of record 3", {"Subject 4", "Subject 3", "Subject 1"});
     EXPECT_EQ(site.readBoardFile(1, "guestbook.dat").size(), 125u + 3 * 410);
+}
+
+TEST_F(GesipanRun, StaleCopyWithAPostAfterIt) {
+    // The same, and then a post appended after the stale slot.
+    storeMessages(4);
+    std::string index = indexOfMessages(5, 1);
+    std::string moved3 = record(index, 3);
+    std::string moved4 = record(index, 4);
+    std::string later = record(index, 5);
+    moved3.replace(0, 1, "2");
+    moved4.replace(0, 1, "3");
+    later.replace(0, 1, "4");
+    site.writeBoardFile(1, "guestbook.dat", headerBytes(5, 4, 1) + record(index, 1) + moved3 + moved4 +
+                                                record(index, 4) + later);
+    ::unlink((site.boardDir(1) + body(2)).c_str());
+    site.writeBoardFile(1, body(5), "body 5");
+    // A view's recovery must not take the later post for an uncommitted one.
+    CgiRequest show;
+    show.query = "BoardNum=1&TextNum=1";
+    EXPECT_EQ(runCgi("ShowPage", site.cgiBin(), show).status, 0);
+    EXPECT_EQ(site.readBoardFile(1, "guestbook.dat").size(), 125u + 5 * 410);
+    expectMended("record 4: a stale copy of record 3", {"Subject 5", "Subject 4", "Subject 3", "Subject 1"});
+    EXPECT_EQ(fieldAt(site.readBoardFile(1, "guestbook.dat"), 125 + 3 * 410, 5), "4");
 }
 
 TEST_F(GesipanRun, TextNumNotItsPosition) {

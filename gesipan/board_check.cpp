@@ -246,7 +246,8 @@ void summary(std::FILE* out, int board, const Analysis& a, const char* left) {
     if (a.problems.empty()) {
         std::fprintf(out, "board %d: ok, %zu messages\n", board, a.messages);
     } else {
-        std::fprintf(out, "board %d: %zu messages, %zu problems%s\n", board, a.messages, a.problems.size(), left);
+        std::fprintf(out, "board %d: %zu messages, %zu problem%s%s\n", board, a.messages, a.problems.size(),
+                     a.problems.size() == 1 ? "" : "s", left);
     }
 }
 

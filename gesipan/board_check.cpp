@@ -243,10 +243,11 @@ void report(std::FILE* out, int board, const char* what, const std::string& text
 }
 
 void summary(std::FILE* out, int board, const Analysis& a, const char* left) {
+    const char* messages = a.messages == 1 ? "message" : "messages";
     if (a.problems.empty()) {
-        std::fprintf(out, "board %d: ok, %zu messages\n", board, a.messages);
+        std::fprintf(out, "board %d: ok, %zu %s\n", board, a.messages, messages);
     } else {
-        std::fprintf(out, "board %d: %zu messages, %zu problem%s%s\n", board, a.messages, a.problems.size(),
+        std::fprintf(out, "board %d: %zu %s, %zu problem%s%s\n", board, a.messages, messages, a.problems.size(),
                      a.problems.size() == 1 ? "" : "s", left);
     }
 }

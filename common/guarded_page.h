@@ -3,11 +3,13 @@
 #pragma once
 
 #include "cgi_page.h"
+#include "permission.h"
 
 class GuardedPage : public CgiPage {
 public:
     // Two query pairs, the form body, the first posted value as the
-    // password, then the configuration.
+    // password, then the configuration; then the password is compared,
+    // before any board is locked.
     int decodeRequest() override;
 
     // 1 when the posted password is the site's and the client is not
@@ -22,4 +24,5 @@ public:
 private:
     // A posted value too long for the field is a mismatch, never a cut match.
     bool passwordTooLong = false;
+    mutable ChangePermission permission;
 };

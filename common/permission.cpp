@@ -47,13 +47,26 @@ int passwordMatches(const char* posted, const char* configured) {
     return sameText(hashed, configured);
 }
 
+void ChangePermission::compare(const char* stateDir, const char* posted, const char* configured) {
+    stateDir_ = stateDir;
+    compared_ = true;
+    counted_ = false;
+    shutOut_ = GuessThrottle(stateDir, clientAddress().c_str(), std::time(nullptr)).shutOut();
+    right_ = !shutOut_ && posted && passwordMatches(posted, configured) > 0;
+}
+
+int ChangePermission::decide() {
+    if (!compared_ || shutOut_) return -1;
+    // One comparison is counted once, however often it is asked for.
+    if (!counted_) GuessThrottle(stateDir_.c_str(), clientAddress().c_str(), std::time(nullptr)).record(right_);
+    counted_ = true;
+    return right_ ? 1 : -1;
+}
+
 int checkChangePassword(const char* stateDir, const char* posted, const char* configured) {
-    GuessThrottle throttle(stateDir, clientAddress().c_str(), std::time(nullptr));
-    // A shut-out client costs no hashing either.
-    if (throttle.shutOut()) return -1;
-    bool right = posted && passwordMatches(posted, configured) > 0;
-    throttle.record(right);
-    return right ? 1 : -1;
+    ChangePermission permission;
+    permission.compare(stateDir, posted, configured);
+    return permission.decide();
 }
 
 void showDenialPage(CgiPage& page, const char* ownLine) {

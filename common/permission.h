@@ -1,6 +1,8 @@
 // The site password that guards editing and erasing.
 #pragma once
 
+#include <string>
+
 class CgiPage;
 
 // 1 when `posted` is the configured password, else -1. The configured
@@ -15,10 +17,28 @@ int passwordMatches(const char* posted, const char* configured);
 // True for a configured value in crypt's hash format.
 bool isPasswordHash(const char* configured);
 
-// The check of every change that needs the password: 1 when the client
-// (REMOTE_ADDR) is not shut out for guessing and `posted` matches; else
-// -1, and a wrong password is counted against the client. `stateDir` is
-// the configured BBS_DIR; `posted` null stands for a value that never matches.
+// The check of every change that needs the password, in two steps: the
+// comparison, slow with a hash, may run before the board is locked; the
+// decision counts a wrong password against the client (REMOTE_ADDR).
+class ChangePermission {
+public:
+    // `stateDir` is the configured BBS_DIR; `posted` null stands for a
+    // value that never matches. A client shut out for guessing costs no
+    // comparison.
+    void compare(const char* stateDir, const char* posted, const char* configured);
+
+    // 1 when the client is not shut out and the password matched; else -1.
+    int decide();
+
+private:
+    std::string stateDir_;
+    bool compared_ = false;
+    bool counted_ = false;
+    bool shutOut_ = false;
+    bool right_ = false;
+};
+
+// Both steps at once.
 int checkChangePassword(const char* stateDir, const char* posted, const char* configured);
 
 // Each program's own line of the denial page.

@@ -9,6 +9,7 @@
 #include "board_files.h"
 #include "cgi_runner.h"
 #include "guess_throttle.h"
+#include "permission.h"
 #include "scratch_site.h"
 
 namespace {
@@ -117,4 +118,25 @@ TEST(ClientAddress, KeptWithinWhatAnAddressHolds) {
     EXPECT_EQ(clientAddress(), "unknown");
     ::unsetenv("REMOTE_ADDR");
     EXPECT_EQ(clientAddress(), "unknown");
+}
+
+TEST(ChangePermission, ComparedFirstCountedOnce) {
+    ScratchSite site;
+    const std::string dir = site.bbsDir();
+    ::setenv("REMOTE_ADDR", "192.0.2.99", 1);
+    ChangePermission unasked;
+    EXPECT_EQ(unasked.decide(), -1);
+    ChangePermission wrong;
+    wrong.compare(dir.c_str(), "guess", "secret");
+    EXPECT_EQ(wrong.decide(), -1);
+    EXPECT_EQ(wrong.decide(), -1);
+    EXPECT_NE(readFile(dir + kThrottleName).find("192.0.2.99 1 "), std::string::npos);
+    ChangePermission right;
+    right.compare(dir.c_str(), "secret", "secret");
+    EXPECT_EQ(right.decide(), 1);
+    EXPECT_EQ(readFile(dir + kThrottleName).find("192.0.2.99"), std::string::npos);
+    ChangePermission tooLong;
+    tooLong.compare(dir.c_str(), nullptr, "secret");
+    EXPECT_EQ(tooLong.decide(), -1);
+    ::unsetenv("REMOTE_ADDR");
 }

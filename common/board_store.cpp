@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -120,6 +121,9 @@ StoreResult BoardStore::cutUncommittedRecord() {
     // commit (or the stale last slot of the older program's erase).
     // Anything longer is damage for the operator, and is left as it is.
     if (size <= expected || size > expected + kRecordSize) return StoreResult::Done;
+    // Unless the last counted record is that stale slot: then the one past
+    // it is a later post of the older program, for the operator's repair.
+    if (lastCountedIsStaleCopy(count)) return StoreResult::Done;
     return ::ftruncate(index_, expected) == 0 ? StoreResult::Done : StoreResult::Failed;
 }
 
@@ -337,4 +341,79 @@ StoreResult BoardStore::RemoveRecord(int n, char* erased) {
     const std::string name = fieldText(erased, field::FileName);
     if (isPlainBodyName(name)) redo.remove(name);
     return commitAndApply(redo);
+}
+
+StoreResult BoardStore::ReadWholeIndex(std::string* bytes) {
+    if (!isBoard()) return StoreResult::NoStore;
+    int result = readWholeFile(indexPath_, bytes);
+    if (result == 0) return StoreResult::NoStore;
+    return result > 0 ? StoreResult::Done : StoreResult::Failed;
+}
+
+StoreResult BoardStore::ListNames(std::vector<std::string>* names) {
+    names->clear();
+    if (!isBoard()) return StoreResult::NoStore;
+    DIR* dir = ::opendir(boardDir_);
+    if (!dir) return errno == ENOENT || errno == ENOTDIR ? StoreResult::NoStore : StoreResult::Failed;
+    errno = 0;
+    while (struct dirent* entry = ::readdir(dir)) {
+        std::string name = entry->d_name;
+        if (name != "." && name != "..") names->push_back(name);
+        errno = 0;
+    }
+    bool whole = errno == 0;
+    ::closedir(dir);
+    return whole ? StoreResult::Done : StoreResult::Failed;
+}
+
+StoreResult BoardStore::CreateBody(const std::string& name, const std::string& body) {
+    char scratchPath[512];
+    char path[512];
+    if (!forChange_) return StoreResult::Failed;
+    if (!isPlainBodyName(name) || !joinPath(path, sizeof path, boardDir_, name.c_str())) return StoreResult::NoMessage;
+    if (!joinPath(scratchPath, sizeof scratchPath, boardDir_, kBodyScratchName)) return StoreResult::Failed;
+    if (writeScratch(kBodyScratchName, body) < 0) return StoreResult::Failed;
+    // link(2), unlike rename, never replaces a file that is there.
+    bool linked = ::link(scratchPath, path) == 0;
+    int linkError = errno;
+    ::unlink(scratchPath);
+    created_.clear();
+    if (linked) return StoreResult::Done;
+    return linkError == EEXIST ? StoreResult::NoMessage : StoreResult::Failed;
+}
+
+StoreResult BoardStore::ReplaceIndex(const std::string& index,
+                                     const std::vector<std::pair<std::string, std::string>>& renames) {
+    if (!forChange_) return StoreResult::Failed;
+    RedoRecord redo;
+    for (const auto& names : renames) {
+        char from[512];
+        char to[512];
+        struct stat info;
+        if (!isPlainBodyName(names.first) || !isPlainBodyName(names.second) ||
+            !joinPath(from, sizeof from, boardDir_, names.first.c_str()) ||
+            !joinPath(to, sizeof to, boardDir_, names.second.c_str()) || !isRegularFile(from) ||
+            ::lstat(to, &info) == 0) {
+            return StoreResult::NoMessage;
+        }
+        redo.rename(names.first, names.second);
+    }
+    if (!index.empty()) {
+        if (writeScratch(kScratchName, index) < 0) return discardScratch();
+        redo.rename(kScratchName, kIndexName);
+    }
+    if (redo.steps().empty()) return StoreResult::Done;
+    return commitAndApply(redo);
+}
+
+bool BoardStore::lastCountedIsStaleCopy(int count) {
+    if (count < 2) return false;
+    char before[kRecordSize];
+    char last[kRecordSize];
+    if (readIndex(before, sizeof before, RecordOffset(count - 1)) != 1 ||
+        readIndex(last, sizeof last, RecordOffset(count)) != 1) {
+        return false;
+    }
+    const int from = field::TextNum.offset + field::TextNum.width;
+    return std::memcmp(before + from, last + from, kRecordSize - from) == 0;
 }

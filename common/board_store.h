@@ -9,6 +9,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "board_lock.h"
@@ -85,7 +86,31 @@ public:
     // only message takes the whole store with it. `erased` receives it.
     StoreResult RemoveRecord(int n, char* erased);
 
+    // For the operator's tool.
+    const char* boardDir() const { return boardDir_; }
+
+    // Every byte of the index as it stands, past its count too; under
+    // either lock. Done, NoStore or Failed.
+    StoreResult ReadWholeIndex(std::string* bytes);
+
+    // The names in the board directory but "." and "..". Done, NoStore
+    // (no directory) or Failed.
+    StoreResult ListNames(std::vector<std::string>* names);
+
+    // Needs lockForChange(). Writes a body file under a name that no file
+    // holds yet, whole or not at all; never replaces one. Done, NoMessage
+    // (the name is taken or not a body name) or Failed.
+    StoreResult CreateBody(const std::string& name, const std::string& body);
+
+    // Needs lockForChange(). Replaces the whole index by `index` (unless
+    // it is empty) and renames the plain files `renames` (each target not
+    // taken yet) as one committed change. Done, NoMessage (a source that
+    // is no plain file, a target taken) or Failed.
+    StoreResult ReplaceIndex(const std::string& index, const std::vector<std::pair<std::string, std::string>>& renames);
+
 private:
+    // Record `count` equals record count - 1 but for TextNum.
+    bool lastCountedIsStaleCopy(int count);
     int openIndex();
     int readIndex(void* data, std::size_t size, long offset);
     StoreResult recover();

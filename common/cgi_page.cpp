@@ -37,7 +37,8 @@ CgiPage::CgiPage()
       email(),
       eraseDomain(),
       titleImage(),
-      password() {}
+      password(),
+      bbsDir() {}
 
 CgiPage::~CgiPage() {
     delete[] header;
@@ -101,7 +102,6 @@ int CgiPage::readConfig() {
     char line[kTextSize] = "";
     char word[kTextSize] = "";
     char boardMail[kTextSize] = "";
-    char bbsDir[kTextSize] = "";
     char boardText[16];
     intToText(boardNum, boardText, sizeof boardText);
     bool boardDirTooLong = false;

@@ -70,6 +70,8 @@ public:
     char eraseDomain[kTextSize];
     char titleImage[kTextSize];
     char password[kTextSize];
+    // BBS_DIR as configured: where the boards and the guessing record lie.
+    char bbsDir[kTextSize];
 
 protected:
     // Cuts `count` tokens off the query string into pairs 0 .. count-1.

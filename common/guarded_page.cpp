@@ -13,13 +13,12 @@ int GuardedPage::decodeRequest() {
     const char* first = pairValue(0);
     passwordTooLong = std::strlen(first) >= sizeof postedPassword;
     copyField(postedPassword, sizeof postedPassword, passwordTooLong ? "" : first);
-    return readConfig();
+    int result = readConfig();
+    permission.compare(bbsDir, passwordTooLong ? nullptr : postedPassword, password);
+    return result;
 }
 
-int GuardedPage::checkPassword() const {
-    if (passwordTooLong) return -1;
-    return passwordMatches(postedPassword, password);
-}
+int GuardedPage::checkPassword() const { return permission.decide(); }
 
 void GuardedPage::showDenial(const char* ownLine) {
     showDenialPage(*this, ownLine);

@@ -3,14 +3,17 @@
 #pragma once
 
 #include "cgi_page.h"
+#include "permission.h"
 
 class GuardedPage : public CgiPage {
 public:
     // Two query pairs, the form body, the first posted value as the
-    // password, then the configuration.
+    // password, then the configuration; then the password is compared,
+    // before any board is locked.
     int decodeRequest() override;
 
-    // 1 when the posted password is the site's, else -1.
+    // 1 when the posted password is the site's and the client is not
+    // shut out for guessing, else -1 (and a wrong password is counted).
     int checkPassword() const;
 
     // The denial page with the program's own line; ends the run with status 0.
@@ -21,4 +24,5 @@ public:
 private:
     // A posted value too long for the field is a mismatch, never a cut match.
     bool passwordTooLong = false;
+    mutable ChangePermission permission;
 };

@@ -1,13 +1,45 @@
 // The site password that guards editing and erasing.
 #pragma once
 
+#include <string>
+
 class CgiPage;
 
-// 1 when `posted` is the configured password byte for byte, else -1.
-// A site without a password is closed: an empty `configured` never
-// matches. A posted text of 256 bytes or more never matches. The time
-// taken does not depend on where the texts differ.
+// 1 when `posted` is the configured password, else -1. The configured
+// value is either the password itself, compared byte for byte, or its
+// crypt(3) hash ("$y$...", "$2b$...", "$6$...": a "$", an id of small
+// letters and digits, a "$"), compared through crypt. A site without a
+// password is closed: an empty `configured` never matches. A posted text
+// of 256 bytes or more never matches. The time taken does not depend on
+// where the texts differ.
 int passwordMatches(const char* posted, const char* configured);
+
+// True for a configured value in crypt's hash format.
+bool isPasswordHash(const char* configured);
+
+// The check of every change that needs the password, in two steps: the
+// comparison, slow with a hash, may run before the board is locked; the
+// decision counts a wrong password against the client (REMOTE_ADDR).
+class ChangePermission {
+public:
+    // `stateDir` is the configured BBS_DIR; `posted` null stands for a
+    // value that never matches. A client shut out for guessing costs no
+    // comparison.
+    void compare(const char* stateDir, const char* posted, const char* configured);
+
+    // 1 when the client is not shut out and the password matched; else -1.
+    int decide();
+
+private:
+    std::string stateDir_;
+    bool compared_ = false;
+    bool counted_ = false;
+    bool shutOut_ = false;
+    bool right_ = false;
+};
+
+// Both steps at once.
+int checkChangePassword(const char* stateDir, const char* posted, const char* configured);
 
 // Each program's own line of the denial page.
 constexpr char kEditDenied[] = "<font color=454545 size=-1>손님은 수정하기 권한이 없습니다.</font><br>";

@@ -58,7 +58,7 @@ int SubmitPage::hasRequiredFields() const {
 
 void SubmitPage::requireEditPermission() {
     if (textNum == -1) return;
-    if (passwordMatches(posted(6), password) > 0) return;
+    if (checkChangePassword(bbsDir, posted(6), password) > 0) return;
     showDenialPage(*this, kEditDenied);
     endRun(0);
 }

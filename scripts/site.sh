@@ -35,7 +35,7 @@ bind="$address"
 case "$bind" in *:*) bind="[$bind]" ;; esac
 
 . "$repo/scripts/packages.sh"
-install_missing_packages g++ cmake make lighttpd
+install_missing_packages g++ cmake make lighttpd libcrypt-dev
 
 build="$repo/build-release"
 if [ -n "${GESIPAN_SITE_BIN:-}" ]; then
@@ -80,6 +80,11 @@ for program in ListPage ShowPage FormPage SavePage EditPage DropPage; do
     echo "site: $program is not built yet; its pages will be missing" >&2
   fi
 done
+# The owner's tool, beside the programs but not a CGI program: the server
+# runs only names ending in .exe.
+cp "$bin/gesipan" "$root/cgi-bin/gesipan.new"
+chmod 755 "$root/cgi-bin/gesipan.new"
+mv -f "$root/cgi-bin/gesipan.new" "$root/cgi-bin/gesipan"
 
 conf="$root/cgi-bin/GuestBook.conf"
 if [ ! -e "$conf" ]; then
@@ -97,6 +102,8 @@ Password $password
 CONF
   mv "$conf.new" "$conf"
   umask "$umask_was"
+  # Kept in the file as its crypt hash only.
+  printf '%s\n%s\n' "$password" "$password" | "$root/cgi-bin/gesipan" --conf "$conf" password >/dev/null
   echo "Editing and erasing password (shown only now): $password"
 fi
 if [ -L "$conf" ]; then

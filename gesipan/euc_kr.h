@@ -1,0 +1,16 @@
+// Board text (EUC-KR, and the code page 949 that browsers send) to and from
+// JSON string literals in UTF-8. A byte that does not start a character
+// which converts there and back unchanged is written as the escape
+// "\udcXX" (XX its value): a lone low surrogate, which no character
+// converts to, so reading the literal gives back every byte as it was.
+#pragma once
+
+#include <string>
+
+// The JSON string literal, quotes included, of the board bytes `text`.
+std::string jsonText(const std::string& text);
+
+// The board bytes of the JSON string literal at `json[*at]` (its opening
+// quote); moves `*at` past the closing quote. False when the literal is
+// not well formed or holds a character that EUC-KR cannot hold.
+bool boardBytes(const std::string& json, std::size_t* at, std::string* bytes);

@@ -52,9 +52,13 @@ std::string clientAddress() {
 
 GuessThrottle::GuessThrottle(const char* stateDir, const char* address, std::time_t now)
     : address_(address), now_(now) {
-    usable_ = joinPath(path_, sizeof path_, stateDir, kThrottleName) &&
-              joinPath(lockPath_, sizeof lockPath_, stateDir, kThrottleLockName) &&
-              joinPath(scratchPath_, sizeof scratchPath_, stateDir, kThrottleScratchName);
+    // Its own directory, made for the web user by the site command: the
+    // programs create files in no other directory but the boards'.
+    char dir[512];
+    usable_ = stateDir[0] != '\0' && joinPath(dir, sizeof dir, stateDir, kThrottleDirName) &&
+              joinPath(path_, sizeof path_, dir, kThrottleName) &&
+              joinPath(lockPath_, sizeof lockPath_, dir, kThrottleLockName) &&
+              joinPath(scratchPath_, sizeof scratchPath_, dir, kThrottleScratchName);
 }
 
 std::vector<GuessEntry> GuessThrottle::parse(const std::string& text, std::time_t now) {

@@ -4,11 +4,11 @@
 // editing and erasing for kGuessShutOut seconds, right password or not.
 //
 // The count lives in one small text file, "gesipan.throttle", in the
-// directory that holds the boards (BBS_DIR), kept under an fcntl lock on
-// "gesipan.throttle.lock" and replaced whole by rename. It holds at most
-// kGuessEntries addresses; the one closest to expiry makes room. When the
-// directory cannot hold the file, nothing is counted and only the
-// password decides.
+// directory "throttle/" beside the boards (in BBS_DIR), kept under an fcntl
+// lock on "gesipan.throttle.lock" and replaced whole by rename. It holds at
+// most kGuessEntries addresses; the one closest to expiry makes room. The
+// programs never make that directory (the site command does); without it,
+// nothing is counted and only the password decides.
 #pragma once
 
 #include <ctime>
@@ -19,6 +19,7 @@ constexpr int kGuessLimit = 10;
 constexpr long kGuessWindow = 10 * 60;
 constexpr long kGuessShutOut = 15 * 60;
 constexpr int kGuessEntries = 256;
+constexpr char kThrottleDirName[] = "throttle/";
 constexpr char kThrottleName[] = "gesipan.throttle";
 constexpr char kThrottleLockName[] = "gesipan.throttle.lock";
 constexpr char kThrottleScratchName[] = "gesipan.throttle.new";

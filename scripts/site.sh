@@ -155,6 +155,18 @@ while read -r number image board; do
     chmod 750 "$board"
   fi
 done <<<"$boards"
+# The guessing limit keeps its count here; the programs never make it, and
+# without it they count nothing.
+throttle="$root/boards/throttle"
+if [ -L "$throttle" ]; then
+  echo "site: $throttle is a symbolic link; left as it is" >&2
+else
+  mkdir -p "$throttle"
+  if [ -n "$web_user" ]; then
+    chown -R "$web_user:$web_group" "$throttle"
+    chmod 750 "$throttle"
+  fi
+fi
 if [ ${#title_args[@]} -eq 0 ]; then
   echo "site: GuestBook.conf names no board; add a line such as \"1 title1.gif\"" >&2
 fi

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "board_files.h"
@@ -14,10 +15,19 @@
 
 namespace {
 
+// The throttle's own directory in a scratch site's BBS_DIR, as the site
+// command makes it.
+std::string makeStateDir(ScratchSite& site) {
+    std::string state = site.bbsDir() + kThrottleDirName;
+    ::mkdir(state.c_str(), 0755);
+    return state;
+}
+
 class ThrottledSite : public ::testing::Test {
 protected:
     void SetUp() override {
         site.writeStandardConfig();
+        makeStateDir(site);
         site.writeBoardFile(1, "guestbook.dat", indexOfMessages(3, 1));
         for (int n = 1; n <= 3; ++n) site.writeBoardFile(1, "guestbook" + std::to_string(n) + ".html", "body");
     }
@@ -28,6 +38,7 @@ protected:
         request.env = {{"REMOTE_ADDR", address}};
         return pageOf(runCgi(program, site.cgiBin(), request));
     }
+    std::string stateDir() { return site.bbsDir() + kThrottleDirName; }
     static bool denied(const std::string& page) { return page.find("Access denied.") != std::string::npos; }
     ScratchSite site;
 };
@@ -52,8 +63,8 @@ TEST_F(ThrottledSite, TenWrongPasswordsShutOneAddressOut) {
     EXPECT_FALSE(denied(run("SavePage", 2, std::string(kEdit) + "secret", "192.0.2.11")));
     EXPECT_FALSE(denied(run("DropPage", 3, "password=secret", "192.0.2.11")));
     EXPECT_FALSE(site.boardFileExists(1, "guestbook3.html"));
-    // The record lies beside the boards.
-    EXPECT_NE(readFile(site.bbsDir() + kThrottleName).find("192.0.2.10 "), std::string::npos);
+    // The record lies beside the boards, in its own directory.
+    EXPECT_NE(readFile(stateDir() + kThrottleName).find("192.0.2.10 "), std::string::npos);
 }
 
 TEST_F(ThrottledSite, SavePageEditGuessesCountToo) {
@@ -65,6 +76,7 @@ TEST_F(ThrottledSite, SavePageEditGuessesCountToo) {
 TEST(GuessThrottle, ShutOutEndsAndWindowsExpire) {
     ScratchSite site;
     const std::string dir = site.bbsDir();
+    const std::string state = makeStateDir(site);
     const std::time_t now = 1000000;
     for (int i = 0; i < kGuessLimit - 1; ++i) GuessThrottle(dir.c_str(), "a", now).record(false);
     // Nine wrong ones a window ago no longer count.
@@ -80,17 +92,18 @@ TEST(GuessThrottle, ShutOutEndsAndWindowsExpire) {
 TEST(GuessThrottle, RecordStaysBoundedAndKeepsTheShutOut) {
     ScratchSite site;
     const std::string dir = site.bbsDir();
+    const std::string state = makeStateDir(site);
     const std::time_t now = 1000000;
     for (int i = 0; i < kGuessLimit; ++i) GuessThrottle(dir.c_str(), "guesser", now).record(false);
     for (int i = 0; i < kGuessEntries + 50; ++i) {
         GuessThrottle(dir.c_str(), ("10.0.0." + std::to_string(i)).c_str(), now + 1).record(false);
     }
-    std::string text = readFile(dir + kThrottleName);
+    std::string text = readFile(state + kThrottleName);
     EXPECT_EQ(GuessThrottle::parse(text, now + 1).size(), static_cast<std::size_t>(kGuessEntries));
     EXPECT_LT(text.size(), 16u * 1024);
     EXPECT_TRUE(GuessThrottle(dir.c_str(), "guesser", now + 2).shutOut());
     // A damaged record counts as an empty one.
-    writeFile(dir + kThrottleName, "gesipan throttle 1\nguesser x y z\n\x01\x02");
+    writeFile(state + kThrottleName, "gesipan throttle 1\nguesser x y z\n\x01\x02");
     EXPECT_FALSE(GuessThrottle(dir.c_str(), "guesser", now + 2).shutOut());
     EXPECT_TRUE(GuessThrottle::parse("gesipan throttle 1\nguesser 3 5 7\n", 6).size() == 1);
 }
@@ -98,13 +111,14 @@ TEST(GuessThrottle, RecordStaysBoundedAndKeepsTheShutOut) {
 TEST(GuessThrottle, NeverWritesThroughALink) {
     ScratchSite site;
     const std::string dir = site.bbsDir();
+    const std::string state = makeStateDir(site);
     const std::string target = site.root() + "/target";
     writeFile(target, "gesipan throttle 1\n");
-    ASSERT_EQ(::symlink(target.c_str(), (dir + kThrottleName).c_str()), 0);
+    ASSERT_EQ(::symlink(target.c_str(), (state + kThrottleName).c_str()), 0);
     GuessThrottle(dir.c_str(), "a", 1000).record(false);
     EXPECT_EQ(readFile(target), "gesipan throttle 1\n");
-    ASSERT_EQ(::unlink((dir + kThrottleName).c_str()), 0);
-    ASSERT_EQ(::symlink(target.c_str(), (dir + kThrottleScratchName).c_str()), 0);
+    ASSERT_EQ(::unlink((state + kThrottleName).c_str()), 0);
+    ASSERT_EQ(::symlink(target.c_str(), (state + kThrottleScratchName).c_str()), 0);
     GuessThrottle(dir.c_str(), "a", 1000).record(false);
     EXPECT_EQ(readFile(target), "gesipan throttle 1\n");
 }
@@ -123,6 +137,7 @@ TEST(ClientAddress, KeptWithinWhatAnAddressHolds) {
 TEST(ChangePermission, ComparedFirstCountedOnce) {
     ScratchSite site;
     const std::string dir = site.bbsDir();
+    const std::string state = makeStateDir(site);
     ::setenv("REMOTE_ADDR", "192.0.2.99", 1);
     ChangePermission unasked;
     EXPECT_EQ(unasked.decide(), -1);
@@ -130,13 +145,23 @@ TEST(ChangePermission, ComparedFirstCountedOnce) {
     wrong.compare(dir.c_str(), "guess", "secret");
     EXPECT_EQ(wrong.decide(), -1);
     EXPECT_EQ(wrong.decide(), -1);
-    EXPECT_NE(readFile(dir + kThrottleName).find("192.0.2.99 1 "), std::string::npos);
+    EXPECT_NE(readFile(state + kThrottleName).find("192.0.2.99 1 "), std::string::npos);
     ChangePermission right;
     right.compare(dir.c_str(), "secret", "secret");
     EXPECT_EQ(right.decide(), 1);
-    EXPECT_EQ(readFile(dir + kThrottleName).find("192.0.2.99"), std::string::npos);
+    EXPECT_EQ(readFile(state + kThrottleName).find("192.0.2.99"), std::string::npos);
     ChangePermission tooLong;
     tooLong.compare(dir.c_str(), nullptr, "secret");
     EXPECT_EQ(tooLong.decide(), -1);
     ::unsetenv("REMOTE_ADDR");
+}
+
+TEST(GuessThrottle, WithoutItsDirectoryNothingIsCountedOrMade) {
+    ScratchSite site;
+    const std::string dir = site.bbsDir();
+    for (int i = 0; i < kGuessLimit + 1; ++i) GuessThrottle(dir.c_str(), "a", 1000).record(false);
+    EXPECT_FALSE(GuessThrottle(dir.c_str(), "a", 1000).shutOut());
+    EXPECT_FALSE(fileExists(dir + kThrottleDirName));
+    EXPECT_FALSE(fileExists(dir + kThrottleName));
+    EXPECT_FALSE(fileExists(dir + kThrottleLockName));
 }

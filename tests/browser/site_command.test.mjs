@@ -117,6 +117,8 @@ test('the site command serves as the web user, which may change the boards only;
       assert.equal(canWriteAsWebUser(join(dir, d)), false, d);
     }
     assert.equal(canWriteAsWebUser(join(dir, 'boards', '1')), true);
+    // The guessing limit's count, and nothing else beside the boards.
+    assert.equal(canWriteAsWebUser(join(dir, 'boards', 'throttle')), true);
   } else {
     assert.equal(conf.mode & 0o077, 0);
   }

@@ -20,7 +20,7 @@ namespace {
 // record stays for the next request to finish.
 constexpr int kApplyTries = 3;
 constexpr int kStaleTries = 5;
-constexpr int kRecordsPerChunk = 256;
+constexpr int kRecordsPerChunk = 1024;
 
 // Scratch names a change may leave behind when it dies before its commit.
 const char* const kScratchNames[] = {kRedoScratchName, kBodyScratchName, kScratchName};
@@ -297,6 +297,9 @@ StoreResult BoardStore::writeShorterIndex(int n, char* erased) {
             written = false;
             break;
         }
+        // The erased record is dropped from the chunk in place, so that
+        // each chunk goes out in one write.
+        std::size_t kept = 0;
         for (int i = 0; i < records; ++i) {
             char* record = chunk.data() + static_cast<std::size_t>(i) * kRecordSize;
             int at = first + i;
@@ -305,8 +308,11 @@ StoreResult BoardStore::writeShorterIndex(int n, char* erased) {
                 continue;
             }
             if (at > n) putNumber(record, field::TextNum, fieldNumber(record, field::TextNum) - 1);
-            written = written && writeAll(fd, record, kRecordSize) > 0;
+            char* place = chunk.data() + kept * kRecordSize;
+            if (place != record) std::memmove(place, record, kRecordSize);
+            ++kept;
         }
+        written = writeAll(fd, chunk.data(), kept * kRecordSize) > 0;
     }
     if (closeChecked(fd) < 0) written = false;
     if (!written) {

@@ -172,3 +172,21 @@ TEST_F(DropPageRun, SimultaneousErasesAndViewsKeepTheStoreWhole) {
     for (int n = 1; n <= count; ++n) EXPECT_EQ(fieldAt(after, 125 + (n - 1) * 410, 5), std::to_string(n));
     EXPECT_FALSE(site.boardFileExists(1, "tmp.dat"));
 }
+
+TEST_F(DropPageRun, ErasingFromALargeBoardMovesEveryLaterRecordOnce) {
+    // Large enough that the new index is written in several pieces.
+    const int count = 2500;
+    site.writeBoardFile(1, "guestbook.dat", indexOfMessages(count, 1));
+    site.writeBoardFile(1, body(700), "body 700");
+    EXPECT_EQ(pageOf(erase(700)), removedPage());
+    std::string after = index();
+    ASSERT_EQ(after.size(), 125u + (count - 1) * 410u);
+    EXPECT_EQ(fieldAt(after, 10, 10), std::to_string(count - 1));
+    for (int n : {1, 699, 700, 1024, 1025, 2048, count - 1}) {
+        const std::size_t at = 125 + (n - 1) * 410u;
+        EXPECT_EQ(fieldAt(after, at, 5), std::to_string(n)) << n;
+        const int was = n < 700 ? n : n + 1;
+        EXPECT_EQ(fieldAt(after, at + 115, 80), "Subject " + std::to_string(was)) << n;
+    }
+    EXPECT_FALSE(site.boardFileExists(1, body(700)));
+}

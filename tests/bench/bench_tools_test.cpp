@@ -166,7 +166,7 @@ TEST(BenchDriver, RestoreAndRemoveComeBeforeEveryRunWarmUpsIncluded) {
     EXPECT_EQ(lineCount(readFile(d + "/seen"), "again"), 0);
 }
 
-TEST(BenchDriver, RestoreMakesANewSyncedFileAndNeverWritesThroughALink) {
+TEST(BenchDriver, RestoreRewritesInPlaceAndNeverWritesThroughALink) {
     ScratchSite dir;
     const std::string d = dir.root();
     writeFile(d + "/pristine", "original\n");
@@ -185,12 +185,14 @@ TEST(BenchDriver, RestoreMakesANewSyncedFileAndNeverWritesThroughALink) {
     ASSERT_EQ(::lstat((d + "/board").c_str(), &st), 0);
     EXPECT_TRUE(S_ISREG(st.st_mode));
     EXPECT_FALSE(fileExists(d + "/board.bench-restore"));
-    // Each run meets a file made for it, not the last run's rewritten in place.
+    // The link is replaced once by a plain file; from then on each run
+    // meets that file rewritten in place (no whole file freed before a
+    // timed run), cut back to the pristine length: no run saw an "x".
     std::istringstream inodes(readFile(d + "/inodes"));
     std::vector<std::string> seen;
     for (std::string line; std::getline(inodes, line);) seen.push_back(line);
     ASSERT_EQ(seen.size(), 4u);
-    for (size_t i = 1; i < seen.size(); ++i) EXPECT_NE(seen[i], seen[i - 1]);
+    for (size_t i = 1; i < seen.size(); ++i) EXPECT_EQ(seen[i], seen[0]);
 
     // A restore that cannot be made stops the benchmark.
     EXPECT_EQ(runDriver(dir, shellCase("x", d, "true") + "restore " + d + "/missing " + d + "/board\n", 1).status, 2);

@@ -2,23 +2,9 @@
 // stays inside its own field, and what a visitor types comes back as typed.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import http from 'node:http';
 import { readFile } from 'node:fs/promises';
 import { join } from 'node:path';
-import { startSite, launchBrowser } from './site.mjs';
-
-function post(site, fields) {
-  const body = Object.entries(fields).map(([k, v]) => `${k}=${encodeURIComponent(v)}`).join('&');
-  return new Promise((resolve, reject) => {
-    const req = http.request(`${site.baseUrl}/cgi-bin/SavePage.exe?BoardNum=1&TextNum=-1`, {
-      method: 'POST',
-      agent: false,
-      headers: { 'Content-Type': 'application/x-www-form-urlencoded', 'Content-Length': Buffer.byteLength(body) },
-    }, (res) => { res.resume(); res.on('end', () => resolve(res.statusCode)); });
-    req.on('error', reject);
-    req.end(body);
-  });
-}
+import { startSite, launchBrowser, postMessage as post } from './site.mjs';
 
 // Every element a visitor makes carries class=v, so the page can tell them
 // from its own. Names are cut at 19 bytes by the store.

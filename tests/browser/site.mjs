@@ -25,6 +25,7 @@ import { tmpdir } from 'node:os';
 import { join, dirname } from 'node:path';
 import { fileURLToPath } from 'node:url';
 import net from 'node:net';
+import http from 'node:http';
 
 const here = dirname(fileURLToPath(import.meta.url));
 const repo = join(here, '..', '..');
@@ -212,5 +213,20 @@ export async function launchBrowser() {
     headless: true,
     args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
       '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+  });
+}
+
+// Posts a new message with `fields` to board 1 of `site`; resolves with the
+// HTTP status.
+export function postMessage(site, fields) {
+  const body = Object.entries(fields).map(([k, v]) => `${k}=${encodeURIComponent(v)}`).join('&');
+  return new Promise((resolve, reject) => {
+    const req = http.request(`${site.baseUrl}/cgi-bin/SavePage.exe?BoardNum=1&TextNum=-1`, {
+      method: 'POST',
+      agent: false,
+      headers: { 'Content-Type': 'application/x-www-form-urlencoded', 'Content-Length': Buffer.byteLength(body) },
+    }, (res) => { res.resume(); res.on('end', () => resolve(res.statusCode)); });
+    req.on('error', reject);
+    req.end(body);
   });
 }

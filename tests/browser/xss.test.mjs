@@ -2,21 +2,7 @@
 // a real browser: none of them may run.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import http from 'node:http';
-import { startSite, launchBrowser } from './site.mjs';
-
-function post(site, fields) {
-  const body = Object.entries(fields).map(([k, v]) => `${k}=${encodeURIComponent(v)}`).join('&');
-  return new Promise((resolve, reject) => {
-    const req = http.request(`${site.baseUrl}/cgi-bin/SavePage.exe?BoardNum=1&TextNum=-1`, {
-      method: 'POST',
-      agent: false,
-      headers: { 'Content-Type': 'application/x-www-form-urlencoded', 'Content-Length': Buffer.byteLength(body) },
-    }, (res) => { res.resume(); res.on('end', () => resolve(res.statusCode)); });
-    req.on('error', reject);
-    req.end(body);
-  });
-}
+import { startSite, launchBrowser, postMessage as post } from './site.mjs';
 
 const payloads = [
   { subject: '<script>window.__xss=1;alert(1)</script>', body: 'plain' },

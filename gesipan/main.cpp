@@ -17,6 +17,7 @@
 
 #include "board_check.h"
 #include "board_json.h"
+#include "store.h"
 #include "password_file.h"
 #include "request.h"
 #include "site_config.h"
@@ -90,13 +91,6 @@ bool pickBoards(const SiteConfig& config, const std::vector<std::string>& args, 
     return true;
 }
 
-std::string readAll(std::FILE* in) {
-    std::string text;
-    char chunk[65536];
-    std::size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0) text.append(chunk, got);
-    return text;
-}
 
 int setPassword(const std::string& confPath) {
     std::string password;
@@ -117,7 +111,7 @@ int setPassword(const std::string& confPath) {
         std::fprintf(stderr, "gesipan: cannot open %s\n", confPath.c_str());
         return kUsage;
     }
-    conf = readAll(in);
+    conf = readWholeFile(in);
     bool readWhole = !std::ferror(in);
     std::fclose(in);
     if (!readWhole) {
@@ -191,7 +185,7 @@ int main(int argc, char** argv) {
         const int board = boards[0];
         BoardOwner owner(config.boards[board]);
         if (command == "export") return exportBoard(board, config.boards[board], stdout, stderr);
-        std::string text = readAll(stdin);
+        std::string text = readWholeFile(stdin);
         if (std::ferror(stdin)) {
             std::fprintf(stderr, "gesipan: cannot read standard input\n");
             return kUsage;

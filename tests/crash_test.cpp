@@ -127,10 +127,10 @@ Outcome outcomeOf(const Operation& op, bool applied) {
 class CrashHarness : public ::testing::TestWithParam<Operation> {
 protected:
     // Runs the operation with one injection and checks everything after it.
-    void inject(const Operation& op, const std::string& spec) {
-        SCOPED_TRACE(op.name + " with " + spec);
+    void inject(const Operation& op, const std::string& injection) {
+        SCOPED_TRACE(op.name + " with " + injection);
         Board board(op.messages);
-        CgiResult result = board.run(op, {"/usr/bin/strace", "-qq", "-o", "/dev/null", "-e", "inject=" + spec});
+        CgiResult result = board.run(op, {"/usr/bin/strace", "-qq", "-o", "/dev/null", "-e", "inject=" + injection});
         const bool printed = result.output.find("Content-type: text/html") == 0;
         const bool claimsDone = result.output.find(op.doneMarker) != std::string::npos;
         ++runs;

@@ -48,7 +48,8 @@ function run(command, args) {
   });
 }
 
-function freePort() {
+// A port on the loopback that nothing listens on now.
+export function freePort() {
   return new Promise((resolve, reject) => {
     const server = net.createServer();
     server.on('error', reject);

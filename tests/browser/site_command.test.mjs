@@ -9,22 +9,13 @@ import { mkdtemp, readFile, writeFile, appendFile, stat, chmod, rm } from 'node:
 import { tmpdir } from 'node:os';
 import { join, dirname } from 'node:path';
 import { fileURLToPath } from 'node:url';
+import { freePort } from './site.mjs';
 
 const repo = join(dirname(fileURLToPath(import.meta.url)), '..', '..');
 const asRoot = process.getuid() === 0;
 const webUid = asRoot ? Number(execFileSync('id', ['-u', 'www-data'], { encoding: 'utf8' })) : process.getuid();
 const webGid = asRoot ? Number(execFileSync('id', ['-g', 'www-data'], { encoding: 'utf8' })) : process.getgid();
 
-function freePort() {
-  return new Promise((resolve, reject) => {
-    const server = net.createServer();
-    server.on('error', reject);
-    server.listen(0, '127.0.0.1', () => {
-      const { port } = server.address();
-      server.close(() => resolve(port));
-    });
-  });
-}
 
 function request(url, body) {
   return new Promise((resolve, reject) => {

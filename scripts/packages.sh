@@ -10,6 +10,8 @@ install_missing_packages() {
   local sudo=""
   [ "$(id -u)" -ne 0 ] && sudo="sudo"
   echo "Installing: ${missing[*]}"
-  $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -qq
-  $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  # Another install may hold dpkg's lock (two scripts at once): wait for it.
+  local wait_lock=(-o DPkg::Lock::Timeout=900)
+  $sudo env DEBIAN_FRONTEND=noninteractive apt-get "${wait_lock[@]}" update -qq
+  $sudo env DEBIAN_FRONTEND=noninteractive apt-get "${wait_lock[@]}" install -y -qq --no-install-recommends "${missing[@]}"
 }

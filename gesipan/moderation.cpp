@@ -207,6 +207,10 @@ int eraseMessages(int board, const std::string& dir, const Selection& selection,
                          erasing, count, count - erasing);
         }
     }
-    if (std::fflush(options.out) != 0) return 1;
-    return 0;
+    if (std::fflush(options.out) == 0 && !std::ferror(options.out)) return 0;
+    if (!dryRun && erasing > 0) {
+        std::fprintf(options.err, "gesipan: board %d: erased %d of %d messages, but this report could not be written\n",
+                     board, erasing, count);
+    }
+    return 1;
 }

@@ -1,36 +1,38 @@
 #include "link_count.h"
 
 #include <cstring>
+#include <strings.h>
 
 namespace {
 
-bool startsAt(const std::string& text, std::size_t at, const char* word) {
-    const std::size_t size = std::strlen(word);
-    if (text.size() - at < size) return false;
-    for (std::size_t i = 0; i < size; ++i) {
-        char c = text[at + i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != word[i]) return false;
+// A byte that may follow a scheme as the start of an address.
+bool startsAddress(unsigned char c) {
+    return c > ' ' && c != '"' && c != '\'' && c != '<' && c != '>' && c != '/';
+}
+
+// The length of the link start at `p`, or 0.
+std::size_t linkStart(const char* p) {
+    static const char* const starts[] = {"http://", "https://", "ftp://", "www."};
+    for (const char* start : starts) {
+        std::size_t length = std::strlen(start);
+        if (strncasecmp(p, start, length) == 0 && startsAddress(static_cast<unsigned char>(p[length]))) return length;
     }
-    return true;
+    return 0;
 }
 
 }  // namespace
 
-int countLinks(const std::string& text) {
+int countLinks(const char* text) {
     int links = 0;
-    for (std::size_t at = 0; at < text.size(); ++at) {
-        if (static_cast<unsigned char>(text[at]) >= 0x81) {
-            ++at;
-        } else if (startsAt(text, at, "http://") || startsAt(text, at, "https://") || startsAt(text, at, "ftp://")) {
-            ++links;
-            at = text.find("://", at) + 2;
-            // The host that follows is part of this link.
-            if (startsAt(text, at + 1, "www.")) at += 4;
-        } else if (startsAt(text, at, "www.")) {
-            ++links;
-            at += 3;
+    for (const char* p = text; *p;) {
+        std::size_t length = linkStart(p);
+        if (length == 0) {
+            ++p;
+            continue;
         }
+        ++links;
+        p += length;
+        if (strncasecmp(p, "www.", 4) == 0) p += 4;
     }
     return links;
 }

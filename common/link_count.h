@@ -1,11 +1,8 @@
-// How many links a message carries: what the posting limit counts and what
-// the operator's listing shows.
+// Counting the links in a post's texts.
 #pragma once
 
-#include <string>
-
-// Links in `text`: each "http://", "https://" or "ftp://" (any case), and
-// each "www." that does not follow one of them, so that "http://www.x"
-// counts once. Read as code page 949: the second byte of a two-byte
-// character, which may be an ASCII letter there, starts nothing.
-int countLinks(const std::string& text);
+// The links in `text`: each "http://", "https://", "ftp://" or "www."
+// (any case) followed by at least one byte of an address; "www." right
+// after such a scheme is the same link. The compose form's "http://" alone
+// is no link.
+int countLinks(const char* text);

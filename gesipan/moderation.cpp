@@ -26,8 +26,10 @@ std::string shown(const std::string& text) {
     return literal.substr(1, literal.size() - 2);
 }
 
+// Counted as the posting limit counts them, text by text.
 int linksOf(const Message& message) {
-    return countLinks(field(message, field::Subject) + "\n" + field(message, field::Homepage) + "\n" + message.body);
+    return countLinks(field(message, field::Homepage).c_str()) + countLinks(field(message, field::Subject).c_str()) +
+           countLinks(message.body.c_str());
 }
 
 void showMessage(const Message& message, int board, const ShowOptions& options) {

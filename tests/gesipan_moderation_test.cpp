@@ -103,7 +103,9 @@ TEST_F(Moderation, ListsNewestFirstWithHostAndLinksAsTextAndJson) {
     first.homepage = "www.home.example";
     TestRecord second = message("S2 http://a.example", "spam.example");
     second.name = "김";
-    storeBoard({first, second, message("S3")},
+    TestRecord third = message("S3");
+    third.homepage = "http://";  // the compose form's own start: no link
+    storeBoard({first, second, third},
                {"no link", "http://www.b.example and https://c.example, WWW.D.EXAMPLE, ftp://e", "x"});
 
     ToolResult text = tool("list 1");

@@ -10,6 +10,7 @@
 #include <regex>
 #include <string>
 #include <sys/wait.h>
+#include <thread>
 #include <vector>
 
 #include "board_check.h"
@@ -311,6 +312,40 @@ TEST_F(Moderation, FullBoardOfNineThousandNineHundredNinetyNine) {
     ToolResult rest = timed([&] { return tool("erase 1 1-6666"); }, "erase the 6,666 left by range");
     EXPECT_EQ(rest.status, 0) << rest.err;
     EXPECT_EQ(snapshotBoard(site.boardDir(1)).size(), 0u);
+}
+
+// Visitors go on posting while the owner erases: each post waits for the
+// erase or goes before it, and none is lost.
+TEST_F(Moderation, PostsDuringAnEraseAreKept) {
+    constexpr int kMessages = 3000;
+    constexpr int kPosts = 20;
+    std::vector<TestRecord> records;
+    for (int n = 1; n <= kMessages; ++n) records.push_back(message("S" + std::to_string(n), n % 2 ? "spam.example" : "h"));
+    storeBoard(records);
+    std::vector<std::string> pages(kPosts);
+    std::thread poster([&] {
+        for (int i = 0; i < kPosts; ++i) {
+            CgiRequest post;
+            post.query = "BoardNum=1&TextNum=-1";
+            post.body = "n=N&e=&h=&s=P" + std::to_string(i) + "x&b=hello";
+            pages[static_cast<std::size_t>(i)] = runCgi("SavePage", site.cgiBin(), post).output;
+        }
+    });
+    ToolResult erased = tool("erase 1 --host spam.example");
+    poster.join();
+    EXPECT_EQ(erased.status, 0) << erased.err;
+    EXPECT_NE(erased.out.find("board 1: erased 1500 of "), std::string::npos) << erased.out.substr(erased.out.rfind("board"));
+    for (const std::string& page : pages) EXPECT_NE(page.find("<caption>"), std::string::npos) << page;
+    EXPECT_EQ(boardProblems(site.boardDir(1)), "");
+    const std::string index = site.readBoardFile(1, "guestbook.dat");
+    EXPECT_EQ(fieldAt(index, 10, 10), std::to_string(kMessages / 2 + kPosts));
+    int posts = 0;
+    for (std::size_t at = 125; at + 410 <= index.size(); at += 410) {
+        const std::string subject = fieldAt(index, at + 115, 80);
+        if (subject[0] == 'P') ++posts;
+        EXPECT_NE(fieldAt(index, at + 260, 50), "spam.example") << subject;
+    }
+    EXPECT_EQ(posts, kPosts);
 }
 
 }  // namespace

@@ -143,8 +143,68 @@ struct Moderation {
     bool used() const { return json || dryRun || limited || !selection.hosts.empty() || !selection.words.empty(); }
 };
 
-// The board and the message numbers and ranges of an erase.
+// Reads the list or erase option at argv[*i] and its value: 1 taken, 0
+// no such option, -1 a usage error (reported).
+int takeModerationOption(int argc, char** argv, int* i, Moderation* moderation) {
+    const std::string arg = argv[*i];
+    const char* value = *i + 1 < argc ? argv[*i + 1] : nullptr;
+    if (arg == "--json") {
+        moderation->json = true;
+        return 1;
+    }
+    if (arg == "--dry-run") {
+        moderation->dryRun = true;
+        return 1;
+    }
+    if (arg != "--limit" && arg != "--host" && arg != "--word") return 0;
+    if (!value || !*value) {
+        usage((arg + " needs a value").c_str());
+        return -1;
+    }
+    ++*i;
+    if (arg == "--limit") {
+        std::pair<int, int> count;
+        if (!parseRange(value, &count) || count.first != count.second) {
+            usage("--limit needs a number from 1 to 9999");
+            return -1;
+        }
+        moderation->limit = count.first;
+        moderation->limited = true;
+    } else if (arg == "--host") {
+        moderation->selection.hosts.push_back(value);
+    } else {
+        std::string word;
+        // Board text is EUC-KR; the word is typed in UTF-8.
+        if (!boardBytesOfUtf8(value, &word)) {
+            usage("--word: not UTF-8 text that EUC-KR can hold");
+            return -1;
+        }
+        moderation->selection.words.push_back(word);
+    }
+    return 1;
+}
+
+// Whether the list and erase options given go with `command`; reported when not.
+bool moderationFits(const std::string& command, const Moderation& moderation) {
+    const char* why = nullptr;
+    if (moderation.used() && command != "list" && command != "erase") {
+        why = "that option goes with list or erase only";
+    } else if (command == "list" && (moderation.dryRun || !moderation.selection.empty())) {
+        why = "--dry-run, --host and --word go with erase";
+    } else if (command == "erase" && moderation.limited) {
+        why = "--limit goes with list";
+    }
+    if (why) usage(why);
+    return why == nullptr;
+}
+
+// The message numbers and ranges after an erase's board; reported when
+// there are none and no other selection either.
 bool pickErased(const std::vector<std::string>& args, Selection* selection) {
+    if (args.empty()) {
+        usage("erase takes a board");
+        return false;
+    }
     for (std::size_t i = 1; i < args.size(); ++i) {
         std::pair<int, int> range;
         if (!parseRange(args[i], &range)) {
@@ -152,6 +212,10 @@ bool pickErased(const std::vector<std::string>& args, Selection* selection) {
             return false;
         }
         selection->ranges.push_back(range);
+    }
+    if (selection->empty()) {
+        usage("erase needs message numbers, --host or --word");
+        return false;
     }
     return true;
 }
@@ -174,35 +238,15 @@ int main(int argc, char** argv) {
     std::vector<std::string> words;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
-        const bool hasValue = i + 1 < argc;
         if (arg == "--conf") {
-            if (!hasValue) return usage("--conf needs a path");
+            if (i + 1 >= argc) return usage("--conf needs a path");
             confPath = argv[++i];
         } else if (arg.compare(0, 7, "--conf=") == 0) {
             confPath = arg.substr(7);
         } else if (arg == "--orphans") {
             moveOrphans = true;
-        } else if (arg == "--json") {
-            moderation.json = true;
-        } else if (arg == "--dry-run") {
-            moderation.dryRun = true;
-        } else if (arg == "--limit") {
-            std::pair<int, int> count;
-            if (!hasValue || !parseRange(argv[i + 1], &count) || count.first != count.second) {
-                return usage("--limit needs a number from 1 to 9999");
-            }
-            moderation.limit = count.first;
-            moderation.limited = true;
-            ++i;
-        } else if (arg == "--host") {
-            if (!hasValue || !*argv[i + 1]) return usage("--host needs an address");
-            moderation.selection.hosts.push_back(argv[++i]);
-        } else if (arg == "--word") {
-            std::string word;
-            if (!hasValue || !*argv[i + 1]) return usage("--word needs a word");
-            // Board text is EUC-KR; the word is typed in UTF-8.
-            if (!boardBytesOfUtf8(argv[++i], &word)) return usage("--word: not UTF-8 text that EUC-KR can hold");
-            moderation.selection.words.push_back(word);
+        } else if (int taken = takeModerationOption(argc, argv, &i, &moderation)) {
+            if (taken < 0) return kUsage;
         } else if (arg == "--help" || arg == "-h") {
             std::fputs(kUsageText, stdout);
             return kDone;
@@ -217,11 +261,7 @@ int main(int argc, char** argv) {
     const std::vector<std::string> args(words.begin() + 1, words.end());
     if (moveOrphans && command != "repair") return usage("--orphans goes with repair only");
     const bool moderating = command == "list" || command == "erase";
-    if (moderation.used() && !moderating) return usage("that option goes with list or erase only");
-    if (command == "list" && (moderation.dryRun || !moderation.selection.empty())) {
-        return usage("--dry-run, --host and --word go with erase");
-    }
-    if (command == "erase" && moderation.limited) return usage("--limit goes with list");
+    if (!moderationFits(command, moderation)) return kUsage;
     if (command == "password") {
         if (!args.empty()) return usage("password takes no board");
         return setPassword(confPath);
@@ -232,11 +272,7 @@ int main(int argc, char** argv) {
     if ((command == "export" || command == "import" || command == "list") && args.size() != 1) {
         return usage((command + " takes one board").c_str());
     }
-    if (command == "erase") {
-        if (args.empty()) return usage("erase takes a board");
-        if (!pickErased(args, &moderation.selection)) return kUsage;
-        if (moderation.selection.empty()) return usage("erase needs message numbers, --host or --word");
-    }
+    if (command == "erase" && !pickErased(args, &moderation.selection)) return kUsage;
 
     SiteConfig config;
     std::string error;

@@ -4,8 +4,10 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <string>
 
 #include "request.h"
+#include "visitor_address.h"
 
 constexpr int kTextSize = 256;
 constexpr char kVersion[] = "2.13";
@@ -72,6 +74,14 @@ public:
     char password[kTextSize];
     // BBS_DIR as configured: where the boards and the guessing record lie.
     char bbsDir[kTextSize];
+    // TRUSTED_PROXY lines: the reverse proxies believed about the visitor.
+    TrustedProxies trustedProxies;
+    // REMOTE_ADDR and X-Forwarded-For as the server passed them (null: absent).
+    const char* remoteAddr = nullptr;
+    const char* forwardedFor = nullptr;
+
+    // The visitor's address, once the configuration is read.
+    std::string visitor() const { return visitorAddress(remoteAddr, forwardedFor, trustedProxies); }
 
 protected:
     // Cuts `count` tokens off the query string into pairs 0 .. count-1.

@@ -287,6 +287,15 @@ TEST_F(GesipanRun, PasswordWritesAHashTheProgramsAccept) {
     EXPECT_EQ(tool("password", "one\ntwo\n").status, 1);
     EXPECT_EQ(readFile(conf), before);
     EXPECT_EQ(tool("password", "").status, 1);
+    // What the forms' password fields (maxlength=10) cannot send.
+    for (const char* tooLong : {"toolongpassword\ntoolongpassword\n", "elevenchars\nelevenchars\n",
+                                "\xED\x95\x9C" "1234567890\n\xED\x95\x9C" "1234567890\n"}) {
+        ToolResult refused = tool("password", tooLong);
+        EXPECT_EQ(refused.status, 1) << tooLong;
+        EXPECT_NE(refused.err.find("at most 10 characters"), std::string::npos) << refused.err;
+        EXPECT_EQ(readFile(conf), before);
+    }
+    EXPECT_EQ(tool("password", "\xED\x95\x9C" "123456789\n\xED\x95\x9C" "123456789\n").status, 0);
 
     ToolResult set = tool("password", "new pass\nnew pass\n");
     ASSERT_EQ(set.status, 0) << set.err;

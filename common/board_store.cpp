@@ -294,7 +294,8 @@ StoreResult BoardStore::writeShorterIndex(const std::vector<bool>& erase, int ke
     bool written = writeAll(fd, header, sizeof header) > 0;
     std::vector<char> chunk(static_cast<std::size_t>(kRecordsPerChunk) * kRecordSize);
     int erasedSoFar = 0;
-    for (int first = 1; written && first <= count_; first += kRecordsPerChunk) {
+    bool numbered = true;
+    for (int first = 1; written && numbered && first <= count_; first += kRecordsPerChunk) {
         int records = count_ - first + 1 < kRecordsPerChunk ? count_ - first + 1 : kRecordsPerChunk;
         if (readIndex(chunk.data(), static_cast<std::size_t>(records) * kRecordSize, RecordOffset(first)) != 1) {
             written = false;
@@ -305,7 +306,11 @@ StoreResult BoardStore::writeShorterIndex(const std::vector<bool>& erase, int ke
         std::size_t keptHere = 0;
         for (int i = 0; i < records; ++i) {
             char* record = chunk.data() + static_cast<std::size_t>(i) * kRecordSize;
-            if (erase[static_cast<std::size_t>(first + i)]) {
+            int at = first + i;
+            // Renumbering a record that is not where its number says (bytes
+            // shifted in the file) would write nonsense numbers.
+            if (fieldNumber(record, field::TextNum) != at) numbered = false;
+            if (erase[static_cast<std::size_t>(at)]) {
                 erased->append(record, kRecordSize);
                 ++erasedSoFar;
                 continue;
@@ -321,9 +326,9 @@ StoreResult BoardStore::writeShorterIndex(const std::vector<bool>& erase, int ke
         written = writeAll(fd, chunk.data(), keptHere * kRecordSize) > 0;
     }
     if (closeChecked(fd) < 0) written = false;
-    if (!written) {
+    if (!written || !numbered) {
         ::unlink(path);
-        return StoreResult::Failed;
+        return numbered ? StoreResult::Failed : StoreResult::Damaged;
     }
     created_.push_back(kScratchName);
     return StoreResult::Done;
@@ -333,13 +338,15 @@ StoreResult BoardStore::RemoveRecord(int n, char* erased) {
     if (n < 1 || n > count_) return StoreResult::NoMessage;
     if (!forChange_ || !hasStoreLength()) return StoreResult::Damaged;
     RedoRecord redo;
+    if (count_ == 1 || n == count_) {
+        if (ReadRecord(n, erased) != StoreResult::Done) return StoreResult::Failed;
+        if (fieldNumber(erased, field::TextNum) != n) return StoreResult::Damaged;
+    }
     if (count_ == 1) {
         // The only message takes the store with it; the next post starts afresh.
-        if (ReadRecord(n, erased) != StoreResult::Done) return StoreResult::Failed;
         redo.remove(kIndexName);
     } else if (n == count_) {
         // The newest message: nothing moves, the index is cut.
-        if (ReadRecord(n, erased) != StoreResult::Done) return StoreResult::Failed;
         char header[kHeaderSize];
         std::memcpy(header, header_, sizeof header);
         putNumber(header, field::TextCount, count_ - 1);
@@ -377,6 +384,7 @@ StoreResult BoardStore::RemoveRecords(const std::vector<int>& numbers, std::stri
         char record[kRecordSize];
         for (int n = 1; n <= count_; ++n) {
             if (ReadRecord(n, record) != StoreResult::Done) return StoreResult::Failed;
+            if (fieldNumber(record, field::TextNum) != n) return StoreResult::Damaged;
             erased->append(record, kRecordSize);
         }
         redo.remove(kIndexName);

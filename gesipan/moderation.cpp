@@ -194,7 +194,7 @@ int eraseMessages(int board, const std::string& dir, const Selection& selection,
     if (!dryRun && erasing > 0) {
         std::string erased;
         StoreResult removed = store.RemoveRecords(numbers, &erased);
-        if (removed == StoreResult::Damaged) return refuse("its index cannot be read whole; repair it first");
+        if (removed == StoreResult::Damaged) return refuse("its index is damaged (see gesipan check); repair it first");
         if (removed != StoreResult::Done) return refuse("the change could not be written; the board is as it was");
     }
     // Shown only now: no line claims an erase that did not happen.

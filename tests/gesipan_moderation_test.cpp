@@ -236,6 +236,21 @@ TEST_F(Moderation, RefusalsLeaveTheBoardAsItWas) {
     EXPECT_EQ(refused.status, 1);
     EXPECT_NE(refused.err.find("repair it first; nothing erased"), std::string::npos) << refused.err;
     EXPECT_EQ(snapshotDifference(snapshotBoard(site.boardDir(1)), damaged), "");
+
+    // So is one whose records are not where their numbers say, however
+    // many messages the erase would take.
+    std::vector<TestRecord> shifted = {message("S1"), message("S2"), message("S3")};
+    storeBoard(shifted);
+    index = site.readBoardFile(1, "guestbook.dat");
+    index.replace(125 + 410, 1, "7");
+    site.writeBoardFile(1, "guestbook.dat", index);
+    const BoardSnapshot misnumbered = snapshotBoard(site.boardDir(1));
+    for (const char* args : {"erase 1 1", "erase 1 1-3"}) {
+        ToolResult result = tool(args);
+        EXPECT_EQ(result.status, 1) << args;
+        EXPECT_NE(result.err.find("repair it first; nothing erased"), std::string::npos) << args << result.err;
+        EXPECT_EQ(snapshotDifference(snapshotBoard(site.boardDir(1)), misnumbered), "") << args;
+    }
 }
 
 TEST_F(Moderation, ErasingEveryMessageTakesTheStoreAndTheBoardGoesOn) {

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <sstream>
 #include <regex>
@@ -327,6 +328,75 @@ TEST_F(Moderation, FullBoardOfNineThousandNineHundredNinetyNine) {
     ToolResult rest = timed([&] { return tool("erase 1 1-6666"); }, "erase the 6,666 left by range");
     EXPECT_EQ(rest.status, 0) << rest.err;
     EXPECT_EQ(snapshotBoard(site.boardDir(1)).size(), 0u);
+}
+
+// The README's morning-after recipe, run command by command on the board it
+// shows: 812 messages, the newest 311 from one address or with its words.
+TEST_F(Moderation, TheReadmeRecipeAsWritten) {
+    std::vector<TestRecord> records;
+    std::vector<std::string> bodies;
+    for (int n = 1; n <= 812; ++n) {
+        TestRecord record = message("Subject " + std::to_string(n), "10.0.0." + std::to_string(n % 200));
+        record.date = "2026년12월08일";
+        record.time = "03시12분";
+        std::string body = "hello";
+        if (n > 501) {
+            record.name = n % 2 ? "ann" : "joe";
+            record.subject = "cheap pills";
+            if (n % 7 == 3) {
+                body = "play casino http://x.example";
+            } else if (n % 11 == 5) {
+                body = "대출 http://y.example";
+            } else {
+                record.remoteHost = "203.0.113.7";
+                body = "http://1 http://2 http://3 http://4 http://5 http://6 http://7 http://8 http://9";
+            }
+        }
+        records.push_back(record);
+        bodies.push_back(body);
+    }
+    storeBoard(records, bodies);
+
+    std::ifstream file(std::string(REPOSITORY_DIR) + "/README.md");
+    std::string readme((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::size_t marker = readme.find("<!-- morning-after recipe");
+    ASSERT_NE(marker, std::string::npos);
+    const std::size_t start = readme.find("```\n", marker) + 4;
+    std::istringstream block(readme.substr(start, readme.find("```", start) - start));
+    auto replaced = [&](std::string line) {
+        for (const auto& [from, to] : {std::pair<std::string, std::string>{"/srv/site", site.root()},
+                                       {"bin/gesipan", programPath("gesipan")}}) {
+            for (std::size_t at = line.find(from); at != std::string::npos; at = line.find(from, at + to.size())) {
+                line.replace(at, from.size(), to);
+            }
+        }
+        return line;
+    };
+    std::string prefix;
+    std::string output;
+    std::string line;
+    int commands = 0;
+    while (std::getline(block, line)) {
+        if (line.rfind("$ ", 0) != 0) {
+            // A line the command before prints, word for word.
+            if (line.find_first_not_of(" .") != std::string::npos) {
+                EXPECT_NE(("\n" + output).find("\n" + line + "\n"), std::string::npos) << line << "\nin:\n" << output;
+            }
+            continue;
+        }
+        const std::string command = replaced(line.substr(2));
+        if (command.rfind("cd ", 0) == 0 || command.rfind("G=", 0) == 0) {
+            prefix += command + "; ";
+            continue;
+        }
+        writeFile(site.root() + "/recipe.sh", prefix + command + "\n");
+        const std::string run = "bash '" + site.root() + "/recipe.sh' >'" + site.root() + "/recipe.out' 2>&1";
+        EXPECT_EQ(std::system(run.c_str()), 0) << line;
+        output = readFile(site.root() + "/recipe.out");
+        ++commands;
+    }
+    EXPECT_EQ(commands, 6);
+    EXPECT_EQ(boardProblems(site.boardDir(1)), "");
 }
 
 // Visitors go on posting while the owner erases: each post waits for the

@@ -94,7 +94,8 @@ struct NameOp {
 // The file system as the program sees it, and what of it is on the disk.
 class DiskModel {
 public:
-    DiskModel(const std::string& boardDir, const DiskFiles& initial) : dir_(boardDir) {
+    DiskModel(const std::string& boardDir, const DiskFiles& initial, const std::string& workDir)
+        : dir_(boardDir), workDir_(workDir) {
         for (const auto& [name, bytes] : initial) {
             names_[name] = static_cast<int>(inodes_.size());
             inodes_.push_back({bytes, bytes, bytes});
@@ -158,12 +159,19 @@ private:
         return i < call.args.size() ? std::strtoll(call.args[i].c_str(), nullptr, 10) : -1;
     }
 
-    bool inBoard(const std::string& path, std::string* name) const {
+    // Relative paths are the working directory's.
+    std::string resolved(const std::string& path) const {
+        if (path.empty() || path[0] == '/') return path;
+        return path == "." ? workDir_ : workDir_ + "/" + path;
+    }
+    bool inBoard(const std::string& given, std::string* name) const {
+        const std::string path = resolved(given);
         if (path.compare(0, dir_.size(), dir_) != 0) return false;
         *name = path.substr(dir_.size());
         return !name->empty() && name->find('/') == std::string::npos;
     }
-    bool isBoardDir(const std::string& path) const {
+    bool isBoardDir(const std::string& given) const {
+        const std::string path = resolved(given);
         return path == dir_ || path + "/" == dir_;
     }
     Inode* fileOf(long long fd) {
@@ -241,6 +249,7 @@ private:
         bool directory;
     };
     std::string dir_;
+    std::string workDir_;
     std::map<std::string, int> names_;
     std::map<std::string, int> initialNames_;
     std::vector<Inode> inodes_;
@@ -311,8 +320,8 @@ std::vector<std::string> fileTraceLauncher(const std::string& traceFile) {
 }
 
 std::vector<DiskState> crashStates(const std::string& trace, const std::string& boardDir, const DiskFiles& initial,
-                                   const std::string& marker) {
-    DiskModel model(boardDir, initial);
+                                   const std::string& marker, const std::string& workDir) {
+    DiskModel model(boardDir, initial, workDir);
     std::vector<DiskState> states;
     std::set<std::string> seen;
     std::istringstream lines(trace);

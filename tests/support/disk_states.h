@@ -32,9 +32,10 @@ std::vector<std::string> fileTraceLauncher(const std::string& traceFile);
 // Every distinct state of `boardDir` (ending in "/") that a power cut at
 // any point of the traced run may leave, the run having started from
 // `initial`, all on the disk. A state counts as acknowledged once the
-// program's standard output holds `marker`.
+// program's standard output holds `marker`. Relative paths in the trace
+// are taken from `workDir`, the program's working directory.
 std::vector<DiskState> crashStates(const std::string& trace, const std::string& boardDir, const DiskFiles& initial,
-                                   const std::string& marker);
+                                   const std::string& marker, const std::string& workDir = "");
 
 // How many fsync and fdatasync calls the traced run made.
 int syncCalls(const std::string& trace);

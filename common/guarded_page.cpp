@@ -14,13 +14,15 @@ int GuardedPage::decodeRequest() {
     passwordTooLong = std::strlen(first) >= sizeof postedPassword;
     copyField(postedPassword, sizeof postedPassword, passwordTooLong ? "" : first);
     int result = readConfig();
-    permission.compare(bbsDir, passwordTooLong ? nullptr : postedPassword, password);
+    if (result < 0) return result;
+    permission.compare(bbsDir, request().remoteAddr.c_str(), request().now, passwordTooLong ? nullptr : postedPassword,
+                       password);
     return result;
 }
 
 int GuardedPage::checkPassword() const { return permission.decide(); }
 
-void GuardedPage::showDenial(const char* ownLine) {
+int GuardedPage::showDenial(const char* ownLine) {
     showDenialPage(*this, ownLine);
-    endRun(0);
+    return endPage(0);
 }

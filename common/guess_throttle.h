@@ -61,6 +61,6 @@ private:
     std::time_t now_;
 };
 
-// Client address as the throttle keys it: REMOTE_ADDR cut to what an
-// address may hold, "unknown" when the server gave none.
-std::string clientAddress();
+// Client address as the throttle keys it: REMOTE_ADDR (null or empty when
+// the server gave none) cut to what an address may hold, "unknown" for none.
+std::string clientAddress(const char* remoteAddr);

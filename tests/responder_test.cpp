@@ -4,6 +4,7 @@
 // costs at most itself, configuration read per request, a clean stop).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <crypt.h>
 #include <csignal>
 #include <filesystem>
@@ -318,3 +319,190 @@ TEST(Responder, AnswersEveryRequestAsTheCgiProgramsDo) {
     }
     EXPECT_GE(seen["too long"], 1);
 }
+
+namespace {
+
+// A request as a web server sends it to the responder.
+std::map<std::string, std::string> paramsOf(const std::string& program, const std::string& query,
+                                            const std::string& body = "") {
+    return {{"SCRIPT_NAME", "/cgi-bin/" + program + ".exe"},
+            {"QUERY_STRING", query},
+            {"CONTENT_LENGTH", std::to_string(body.size())},
+            {"REMOTE_ADDR", "192.0.2.1"}};
+}
+
+// The same request run as a CGI program in `site`.
+CgiResult cgiOf(const ScratchSite& site, const std::string& program, const std::string& query,
+                const std::string& body = "") {
+    CgiRequest request;
+    request.query = query;
+    request.body = body;
+    request.env["REMOTE_ADDR"] = "192.0.2.1";
+    return runCgi(program, site.cgiBin(), request);
+}
+
+void expectSameAnswer(const FcgiResult& fcgi, const CgiResult& cgi) {
+    EXPECT_TRUE(fcgi.ended);
+    EXPECT_EQ(fcgi.output, cgi.output);
+    EXPECT_EQ(fcgi.status, cgi.status);
+}
+
+const char kPost[] = "name=Kim&email=&homepage=&subject=Hello&body=first+line";
+
+// Waits until the responder has `count` workers, none of them in `gone`.
+bool waitForWorkers(const ResponderProcess& responder, std::size_t count, const std::vector<pid_t>& gone) {
+    for (int tries = 0; tries < 500; ++tries) {
+        std::vector<pid_t> now = responder.workers();
+        bool fresh = now.size() == count;
+        for (pid_t pid : now) fresh = fresh && std::find(gone.begin(), gone.end(), pid) == gone.end();
+        if (fresh) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+std::size_t openFiles(pid_t pid) {
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd")) {
+        ++count;
+    }
+    return count;
+}
+
+}  // namespace
+
+TEST(Responder, ReadsTheConfigurationForEveryRequest) {
+    ScratchSite site;
+    prepareSite(site);
+    ResponderProcess responder(site.cgiBin(), 1);
+    const std::string before = responder.request(paramsOf("FormPage", "BoardNum=4"), "").output;
+    EXPECT_EQ(before.find("Image/title4.gif"), std::string::npos);
+    site.writeConfig(siteConfig("secret", true));
+    const FcgiResult after = responder.request(paramsOf("FormPage", "BoardNum=4"), "");
+    expectSameAnswer(after, cgiOf(site, "FormPage", "BoardNum=4"));
+    EXPECT_NE(after.output.find("Image/title4.gif"), std::string::npos);
+    site.removeConfig();
+    const FcgiResult missing = responder.request(paramsOf("ListPage", "BoardNum=1&TextNum=0"), "");
+    expectSameAnswer(missing, cgiOf(site, "ListPage", "BoardNum=1&TextNum=0"));
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(responder.stop(), 0);
+    EXPECT_FALSE(hasFaultReport(responder.errors())) << responder.errors();
+}
+
+TEST(Responder, AWorkerThatDiesCostsOnlyItsRequest) {
+    ScratchSite site;
+    prepareSite(site);
+    ResponderProcess responder(site.cgiBin(), 1);
+    const std::vector<pid_t> first = responder.workers();
+    ASSERT_EQ(first.size(), 1u);
+    // The worker dies while it reads a post's body.
+    int connection = startFcgi(responder.socketPath(), paramsOf("SavePage", "BoardNum=1&TextNum=-1", kPost), "name=K");
+    ASSERT_GE(connection, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ::kill(first[0], SIGSEGV);
+    const FcgiResult cut = finishFcgi(connection, std::string(kPost).substr(6));
+    EXPECT_FALSE(cut.ended);
+    ASSERT_TRUE(waitForWorkers(responder, 1, first)) << responder.errors();
+    EXPECT_FALSE(site.boardFileExists(1, "guestbook.dat"));
+    // Its replacement answers as if nothing had happened.
+    expectSameAnswer(responder.request(paramsOf("ListPage", "BoardNum=1&TextNum=0"), ""),
+                     cgiOf(site, "ListPage", "BoardNum=1&TextNum=0"));
+    const FcgiResult post = responder.request(paramsOf("SavePage", "BoardNum=1&TextNum=-1", kPost), kPost);
+    EXPECT_EQ(post.status, 0);
+    EXPECT_NE(post.output.find("first line"), std::string::npos);
+    EXPECT_EQ(responder.stop(), 0);
+    EXPECT_NE(responder.errors().find("worker"), std::string::npos);
+}
+
+TEST(Responder, StopsOnlyAfterTheRequestInProgress) {
+    ScratchSite site;
+    prepareSite(site);
+    ResponderProcess responder(site.cgiBin(), 1);
+    int connection = startFcgi(responder.socketPath(), paramsOf("SavePage", "BoardNum=1&TextNum=-1", kPost), "name=K");
+    ASSERT_GE(connection, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ::kill(responder.pid(), SIGTERM);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const FcgiResult finished = finishFcgi(connection, std::string(kPost).substr(6));
+    EXPECT_TRUE(finished.ended);
+    EXPECT_EQ(finished.status, 0);
+    EXPECT_NE(finished.output.find("first line"), std::string::npos);
+    EXPECT_TRUE(site.boardFileExists(1, "guestbook1.html"));
+    EXPECT_EQ(responder.stop(), 0);
+    EXPECT_FALSE(hasFaultReport(responder.errors())) << responder.errors();
+    // A stopped responder leaves its socket behind no more than it found it.
+    EXPECT_FALSE(fileExists(responder.socketPath()));
+}
+
+TEST(Responder, ServesASocketHandedOverAsStandardInput) {
+    ScratchSite site;
+    prepareSite(site);
+    ResponderProcess responder(site.cgiBin(), 2, {}, true);
+    expectSameAnswer(responder.request(paramsOf("ListPage", "BoardNum=1&TextNum=0"), ""),
+                     cgiOf(site, "ListPage", "BoardNum=1&TextNum=0"));
+    const FcgiResult unknown = responder.request(paramsOf("gesipan", ""), "");
+    EXPECT_TRUE(unknown.ended);
+    EXPECT_EQ(unknown.output.rfind("Status: 404 Not Found\r\n", 0), 0u) << unknown.output;
+    EXPECT_EQ(responder.stop(), 0);
+    EXPECT_FALSE(hasFaultReport(responder.errors())) << responder.errors();
+    // The socket was the spawner's: it stays.
+    EXPECT_TRUE(fileExists(responder.socketPath()));
+}
+
+TEST(Responder, NothingOfARequestOutlivesIt) {
+    ScratchSite site;
+    prepareSite(site);
+    ResponderProcess responder(site.cgiBin(), 1);
+    const pid_t worker = responder.workers().at(0);
+    responder.request(paramsOf("FormPage", "BoardNum=1"), "");
+    const std::size_t files = openFiles(worker);
+    // Posts, views, edits, erases, denials and refusals, one after another
+    // on the one worker.
+    for (int round = 0; round < 40; ++round) {
+        const std::string text = "BoardNum=1&TextNum=" + std::to_string(1 + round % 3);
+        responder.request(paramsOf("SavePage", "BoardNum=1&TextNum=-1", kPost), kPost);
+        responder.request(paramsOf("ShowPage", text), "");
+        responder.request(paramsOf("EditPage", text, "password=secret"), "password=secret");
+        responder.request(paramsOf("SavePage", text, std::string(kPost) + "&password=secret"),
+                          std::string(kPost) + "&password=secret");
+        if (round % 2) responder.request(paramsOf("DropPage", text, "password=secret"), "password=secret");
+        responder.request(paramsOf("ListPage", "BoardNum=9&TextNum=x"), "");
+        responder.request(paramsOf("SavePage", "BoardNum=1&TextNum=-1", "name="), "name=");
+    }
+    EXPECT_EQ(openFiles(worker), files);
+    EXPECT_EQ(responder.workers(), std::vector<pid_t>{worker});
+    // Then answers as a fresh CGI run does (pages that change nothing).
+    for (const char* program : {"ListPage", "FormPage", "EditPage", "SavePage", "DropPage"}) {
+        const std::string query = std::string("BoardNum=1&TextNum=") + (program == std::string("DropPage") ? "99" : "2");
+        expectSameAnswer(responder.request(paramsOf(program, query, "password=secret"), "password=secret"),
+                         cgiOf(site, program, query, "password=secret"));
+    }
+    EXPECT_EQ(responder.stop(), 0);
+    EXPECT_FALSE(hasFaultReport(responder.errors())) << responder.errors();
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+TEST(Responder, ARequestOutOfMemoryCostsOnlyItself) {
+    ScratchSite site;
+    prepareSite(site);
+    // Allocations above 2 MB fail, on both sides.
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    const std::string saved = asan ? asan : "";
+    ::setenv("ASAN_OPTIONS", (saved + ":allocator_may_return_null=1:max_allocation_size_mb=2").c_str(), 1);
+    {
+        ResponderProcess responder(site.cgiBin(), 1);
+        const std::string huge = "password=" + std::string(3 * 1024 * 1024, 's');
+        const CgiResult cgi = cgiOf(site, "EditPage", "BoardNum=1&TextNum=1", huge);
+        EXPECT_EQ(cgi.status, 1);
+        EXPECT_NE(cgi.output.find("Out of memory.\n"), std::string::npos);
+        expectSameAnswer(responder.request(paramsOf("EditPage", "BoardNum=1&TextNum=1", huge), huge), cgi);
+        expectSameAnswer(responder.request(paramsOf("ListPage", "BoardNum=1&TextNum=0"), ""),
+                         cgiOf(site, "ListPage", "BoardNum=1&TextNum=0"));
+        EXPECT_EQ(responder.stop(), 0);
+        const std::string errors = responder.errors();
+        EXPECT_EQ(errors.find("worker"), std::string::npos) << errors;
+        EXPECT_EQ(errors.find("LeakSanitizer"), std::string::npos) << errors;
+    }
+    ::setenv("ASAN_OPTIONS", saved.c_str(), 1);
+}
+#endif

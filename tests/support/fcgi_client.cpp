@@ -83,21 +83,13 @@ void takeRecords(std::string& in, FcgiResult& result) {
     }
 }
 
-}  // namespace
-
-FcgiResult runFcgi(const std::string& socketPath, const std::map<std::string, std::string>& params,
-                   const std::string& body) {
+// Sends `out` and reads the answer together: a responder may answer (and
+// close) before it has read a body it refuses. Closes `fd`.
+FcgiResult exchange(int fd, const std::string& out) {
     FcgiResult result;
-    int fd = connectTo(socketPath);
-    if (fd < 0) return result;
-    std::string out = requestStart(params);
-    appendStream(out, kStdin, body);
-    appendRecord(out, kStdin, "");
     std::size_t sent = 0;
     std::string in;
     char chunk[65536];
-    // Sends and reads together: a responder may answer (and close) before
-    // it has read a body it refuses.
     while (!result.ended) {
         pollfd p = {fd, static_cast<short>(POLLIN | (sent < out.size() ? POLLOUT : 0)), 0};
         if (::poll(&p, 1, 30000) <= 0) break;
@@ -115,6 +107,25 @@ FcgiResult runFcgi(const std::string& socketPath, const std::map<std::string, st
     }
     ::close(fd);
     return result;
+}
+
+}  // namespace
+
+FcgiResult runFcgi(const std::string& socketPath, const std::map<std::string, std::string>& params,
+                   const std::string& body) {
+    int fd = connectTo(socketPath);
+    if (fd < 0) return FcgiResult();
+    std::string out = requestStart(params);
+    appendStream(out, kStdin, body);
+    appendRecord(out, kStdin, "");
+    return exchange(fd, out);
+}
+
+FcgiResult finishFcgi(int fd, const std::string& restOfBody) {
+    std::string out;
+    appendStream(out, kStdin, restOfBody);
+    appendRecord(out, kStdin, "");
+    return exchange(fd, out);
 }
 
 int startFcgi(const std::string& socketPath, const std::map<std::string, std::string>& params,

@@ -17,7 +17,11 @@ struct FcgiResult {
 FcgiResult runFcgi(const std::string& socketPath, const std::map<std::string, std::string>& params,
                    const std::string& body);
 
-// Connects, sends `params` and the first `sent` bytes of the body, and
-// returns the connection without ending the request (-1 on failure).
+// Connects, sends `params` and the start of the body, and returns the
+// connection without ending the request (-1 on failure).
 int startFcgi(const std::string& socketPath, const std::map<std::string, std::string>& params,
               const std::string& partialBody);
+
+// Sends the rest of the body of a request begun with startFcgi, reads the
+// answer and closes the connection.
+FcgiResult finishFcgi(int fd, const std::string& restOfBody);

@@ -7,7 +7,9 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -17,14 +19,30 @@
 std::string responderPath() { return std::string(PROGRAM_DIR) + "/gesipan-fcgi"; }
 
 bool hasFaultReport(const std::string& errors) {
-    for (const char* sign : {"Sanitizer", "runtime error", "worker"}) {
+    for (const char* sign : {"ERROR: ", "runtime error", "worker"}) {
         if (errors.find(sign) != std::string::npos) return true;
     }
     return false;
 }
 
+namespace {
+
+int listeningSocket(const std::string& path) {
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+    int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, 64) != 0) {
+        ADD_FAILURE() << "cannot listen on " << path;
+        return -1;
+    }
+    return fd;
+}
+
+}  // namespace
+
 ResponderProcess::ResponderProcess(const std::string& cgiBin, int workers,
-                                   const std::map<std::string, std::string>& env) {
+                                   const std::map<std::string, std::string>& env, bool socketOnStdin) {
     char pattern[] = "/tmp/gesipan-fcgi-XXXXXX";
     if (!::mkdtemp(pattern)) {
         ADD_FAILURE() << "mkdtemp failed";
@@ -43,24 +61,31 @@ ResponderProcess::ResponderProcess(const std::string& cgiBin, int workers,
     for (const auto& [name, value] : env) environment.push_back(name + "=" + value);
     std::string program = responderPath();
     std::string workerCount = std::to_string(workers);
+    std::vector<std::string> args = {program, "--workers", workerCount};
+    int handedOver = -1;
+    if (socketOnStdin) {
+        handedOver = listeningSocket(socket_);
+    } else {
+        args.insert(args.end(), {"--socket", socket_});
+    }
     pid_ = ::fork();
     if (pid_ == 0) {
         int errors = ::open(errorFile_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        int nothing = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-        if (errors < 0 || nothing < 0 || ::chdir(cgiBin.c_str()) != 0) ::_exit(126);
-        ::dup2(nothing, STDIN_FILENO);
+        int input = socketOnStdin ? handedOver : ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        if (errors < 0 || input < 0 || ::chdir(cgiBin.c_str()) != 0) ::_exit(126);
+        ::dup2(input, STDIN_FILENO);
         ::dup2(errors, STDOUT_FILENO);
         ::dup2(errors, STDERR_FILENO);
         std::vector<char*> envp;
         for (auto& entry : environment) envp.push_back(entry.data());
         envp.push_back(nullptr);
-        std::vector<std::string> args = {program, "--socket", socket_, "--workers", workerCount};
         std::vector<char*> argv;
         for (auto& arg : args) argv.push_back(arg.data());
         argv.push_back(nullptr);
         ::execve(argv[0], argv.data(), envp.data());
         ::_exit(127);
     }
+    if (handedOver >= 0) ::close(handedOver);
     // Up when the socket exists and every worker is there.
     for (int tries = 0; tries < 500; ++tries) {
         if (fileExists(socket_) && static_cast<int>(this->workers().size()) == workers) return;

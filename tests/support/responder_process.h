@@ -13,8 +13,10 @@ class ResponderProcess {
 public:
     // Starts the responder with `workers` workers, working in `cgiBin`,
     // with the variables `env` added to its environment; waits until it
-    // takes connections.
-    ResponderProcess(const std::string& cgiBin, int workers, const std::map<std::string, std::string>& env = {});
+    // takes connections. With `socketOnStdin` the test makes the listening
+    // socket and hands it over as standard input, as a FastCGI spawner does.
+    ResponderProcess(const std::string& cgiBin, int workers, const std::map<std::string, std::string>& env = {},
+                     bool socketOnStdin = false);
     ~ResponderProcess();
     ResponderProcess(const ResponderProcess&) = delete;
     ResponderProcess& operator=(const ResponderProcess&) = delete;

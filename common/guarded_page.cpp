@@ -15,8 +15,7 @@ int GuardedPage::decodeRequest() {
     copyField(postedPassword, sizeof postedPassword, passwordTooLong ? "" : first);
     int result = readConfig();
     if (result < 0) return result;
-    permission.compare(bbsDir, request().remoteAddr.c_str(), request().now, passwordTooLong ? nullptr : postedPassword,
-                       password);
+    permission.compare(bbsDir, visitor(), request().now, passwordTooLong ? nullptr : postedPassword, password);
     return result;
 }
 

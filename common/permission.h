@@ -20,13 +20,13 @@ bool isPasswordHash(const char* configured);
 
 // The check of every change that needs the password, in two steps: the
 // comparison, slow with a hash, may run before the board is locked; the
-// decision counts a wrong password against the client (REMOTE_ADDR).
+// decision counts a wrong password against the visitor's address.
 class ChangePermission {
 public:
-    // `stateDir` is the configured BBS_DIR; `remoteAddr` the request's
-    // REMOTE_ADDR and `now` its time; `posted` null stands for a value that
-    // never matches. A client shut out for guessing costs no comparison.
-    void compare(const char* stateDir, const char* remoteAddr, std::time_t now, const char* posted,
+    // `stateDir` is the configured BBS_DIR; `visitor` the address counted
+    // and `now` the request's time; `posted` null stands for a value that
+    // never matches. A visitor shut out for guessing costs no comparison.
+    void compare(const char* stateDir, const std::string& visitor, std::time_t now, const char* posted,
                  const char* configured);
 
     // 1 when the client is not shut out and the password matched; else -1.
@@ -34,7 +34,7 @@ public:
 
 private:
     std::string stateDir_;
-    std::string client_;
+    std::string visitor_;
     std::time_t now_ = 0;
     bool compared_ = false;
     bool counted_ = false;
@@ -43,7 +43,7 @@ private:
 };
 
 // Both steps at once.
-int checkChangePassword(const char* stateDir, const char* remoteAddr, std::time_t now, const char* posted,
+int checkChangePassword(const char* stateDir, const std::string& visitor, std::time_t now, const char* posted,
                         const char* configured);
 
 // Each program's own line of the denial page.

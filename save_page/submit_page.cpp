@@ -36,16 +36,22 @@ int SubmitPage::decodeRequest() {
     decodeQueryPairs(2);
     boardNum = decimalValue(pairs[0].value);
     textNum = decimalValue(pairs[1].value);
-    // The limit is checked before anything is read, and again for a server
-    // that gives no length: then at most the limit is read.
+    // No length, or 0, is no form body. The limit is checked before anything
+    // is read, and again for a negative length, which reads to the end of
+    // input: then at most the limit is read.
     bool overSize = contentLength > kMaxFormBody;
-    if (!overSize) {
+    if (!overSize && contentLength != 0) {
         postedCount = decodeFormBody(request().body, contentLength > 0 ? contentLength : kMaxFormBody, pairs);
         if (pairCount < postedCount) pairCount = postedCount;
-        overSize = contentLength <= 0 && std::getc(request().body) != EOF;
+        overSize = contentLength < 0 && std::getc(request().body) != EOF;
     }
     int result = readConfig();
     if (result < 0) return result;
+    // Behind a trusted proxy its name and address are the proxy's own.
+    if (forwardedByTrustedProxy(remoteAddr, forwardedFor, trustedProxies)) {
+        forwardedHost = visitor();
+        remoteHost = forwardedHost.c_str();
+    }
     copyField(path, sizeof path, boardDir);
     if (overSize) {
         char message[kTextSize];
@@ -70,7 +76,7 @@ int SubmitPage::hasRequiredFields() const {
 
 int SubmitPage::requireEditPermission() {
     if (textNum == -1) return 1;
-    if (checkChangePassword(bbsDir, request().remoteAddr.c_str(), request().now, posted(6), password) > 0) return 1;
+    if (checkChangePassword(bbsDir, visitor(), request().now, posted(6), password) > 0) return 1;
     showDenialPage(*this, kEditDenied);
     return endPage(0);
 }

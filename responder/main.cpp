@@ -205,7 +205,10 @@ int main(int argc, char** argv) {
         std::fputs(kUsage, stderr);
         return 2;
     }
-    if (!options.dir.empty() && ::chdir(options.dir.c_str()) != 0) return fail("cannot enter", options.dir), 2;
+    if (!options.dir.empty() && ::chdir(options.dir.c_str()) != 0) {
+        fail("cannot enter", options.dir);
+        return 2;
+    }
     std::signal(SIGPIPE, SIG_IGN);
     // The parent takes its signals one at a time, in order, with sigwait.
     sigset_t handled;

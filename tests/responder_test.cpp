@@ -13,6 +13,7 @@
 #include <random>
 #include <string>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -73,8 +74,10 @@ FcgiResult runAsFcgi(const Call& call, const ResponderProcess& responder) {
 
 std::string siteConfig(const std::string& password, bool boardFour) {
     // BBS_DIR relative to cgi-bin/, so that both sites print the same paths.
+    // With board 4 comes a proxy, whose X-Forwarded-For is believed.
     return "BASE_DIR /bbs/\nBBS_DIR ../boards/\nEMAIL admin@example.org\nPassword " + password +
-           "\n1 title1.gif\n2 title2.gif\n3 title3.gif board3@example.org\n" + (boardFour ? "4 title4.gif\n" : "");
+           "\n1 title1.gif\n2 title2.gif\n3 title3.gif board3@example.org\n" +
+           (boardFour ? "4 title4.gif\nTRUSTED_PROXY 192.0.2.2\n" : "");
 }
 
 void prepareSite(ScratchSite& site) {
@@ -164,7 +167,7 @@ private:
         static const char* const addresses[] = {"192.0.2.1", "192.0.2.2", "198.51.100.7", "2001:db8::1"};
         env["REMOTE_ADDR"] = addresses[pick(4)];
         if (pick(3) == 0) env["REMOTE_HOST"] = pick(2) ? "host.example.org" : "<b>host</b>";
-        if (pick(5) == 0) env["HTTP_X_FORWARDED_FOR"] = "203.0.113.5";
+        if (pick(4) == 0) env["HTTP_X_FORWARDED_FOR"] = pick(2) ? "203.0.113.5" : "198.51.100.9, 192.0.2.2";
         return env;
     }
 
@@ -304,7 +307,7 @@ TEST(Responder, AnswersEveryRequestAsTheCgiProgramsDo) {
         if (!sameOnBothSides(call, sites, *responder, clock, i, &page)) break;
         for (const char* outcome : {"Successfully removed.", "Access denied.", "<caption>", "There is no data file!!!",
                                     "type=hidden name=password", "ShowPage.exe?BoardNum=1&TextNum=12", "Can't open 'GuestBook.conf'",
-                                    "too long", "Out of memory."}) {
+                                    "too long", "href=http://203.0.113.5>"}) {
             if (page.find(outcome) != std::string::npos) ++seen[outcome];
         }
     }
@@ -318,6 +321,7 @@ TEST(Responder, AnswersEveryRequestAsTheCgiProgramsDo) {
         EXPECT_GE(seen[outcome], 10) << outcome;
     }
     EXPECT_GE(seen["too long"], 1);
+    EXPECT_GE(seen["href=http://203.0.113.5>"], 1);
 }
 
 namespace {
@@ -369,6 +373,26 @@ std::size_t openFiles(pid_t pid) {
     return count;
 }
 
+// The worker's open files once it waits again: it closes a connection
+// only after the answer has gone, so the fewest seen over a while.
+std::size_t idleOpenFiles(pid_t pid) {
+    std::size_t fewest = SIZE_MAX;
+    for (int sample = 0; sample < 30; ++sample) {
+        fewest = std::min(fewest, openFiles(pid));
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return fewest;
+}
+
+// Waits until the worker holds a connection more than when idle.
+bool waitUntilBusy(pid_t worker, std::size_t idle) {
+    for (int tries = 0; tries < 500; ++tries) {
+        if (openFiles(worker) > idle) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
 }  // namespace
 
 TEST(Responder, ReadsTheConfigurationForEveryRequest) {
@@ -395,10 +419,12 @@ TEST(Responder, AWorkerThatDiesCostsOnlyItsRequest) {
     ResponderProcess responder(site.cgiBin(), 1);
     const std::vector<pid_t> first = responder.workers();
     ASSERT_EQ(first.size(), 1u);
+    const std::size_t idle = idleOpenFiles(first[0]);
     // The worker dies while it reads a post's body.
     int connection = startFcgi(responder.socketPath(), paramsOf("SavePage", "BoardNum=1&TextNum=-1", kPost), "name=K");
     ASSERT_GE(connection, 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ASSERT_TRUE(waitUntilBusy(first[0], idle));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
     ::kill(first[0], SIGSEGV);
     const FcgiResult cut = finishFcgi(connection, std::string(kPost).substr(6));
     EXPECT_FALSE(cut.ended);
@@ -418,9 +444,12 @@ TEST(Responder, StopsOnlyAfterTheRequestInProgress) {
     ScratchSite site;
     prepareSite(site);
     ResponderProcess responder(site.cgiBin(), 1);
+    const pid_t worker = responder.workers().at(0);
+    const std::size_t idle = idleOpenFiles(worker);
     int connection = startFcgi(responder.socketPath(), paramsOf("SavePage", "BoardNum=1&TextNum=-1", kPost), "name=K");
     ASSERT_GE(connection, 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ASSERT_TRUE(waitUntilBusy(worker, idle));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
     ::kill(responder.pid(), SIGTERM);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     const FcgiResult finished = finishFcgi(connection, std::string(kPost).substr(6));
@@ -455,7 +484,7 @@ TEST(Responder, NothingOfARequestOutlivesIt) {
     ResponderProcess responder(site.cgiBin(), 1);
     const pid_t worker = responder.workers().at(0);
     responder.request(paramsOf("FormPage", "BoardNum=1"), "");
-    const std::size_t files = openFiles(worker);
+    const std::size_t files = idleOpenFiles(worker);
     // Posts, views, edits, erases, denials and refusals, one after another
     // on the one worker.
     for (int round = 0; round < 40; ++round) {
@@ -469,7 +498,7 @@ TEST(Responder, NothingOfARequestOutlivesIt) {
         responder.request(paramsOf("ListPage", "BoardNum=9&TextNum=x"), "");
         responder.request(paramsOf("SavePage", "BoardNum=1&TextNum=-1", "name="), "name=");
     }
-    EXPECT_EQ(openFiles(worker), files);
+    EXPECT_EQ(idleOpenFiles(worker), files);
     EXPECT_EQ(responder.workers(), std::vector<pid_t>{worker});
     // Then answers as a fresh CGI run does (pages that change nothing).
     for (const char* program : {"ListPage", "FormPage", "EditPage", "SavePage", "DropPage"}) {
@@ -506,3 +535,40 @@ TEST(Responder, ARequestOutOfMemoryCostsOnlyItself) {
     ::setenv("ASAN_OPTIONS", saved.c_str(), 1);
 }
 #endif
+
+namespace {
+
+// Runs the responder with `args` to its end (it refuses them); its status.
+int refusedStart(const std::vector<std::string>& args) {
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        std::vector<std::string> words = {responderPath()};
+        words.insert(words.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (auto& word : words) argv.push_back(word.data());
+        argv.push_back(nullptr);
+        ::freopen("/dev/null", "w", stderr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+TEST(Responder, ListensOnlyWhereItMaySafely) {
+    ScratchSite site;
+    // FastCGI has no authentication: no address beyond the loopback.
+    EXPECT_EQ(refusedStart({"--listen", "0.0.0.0:9"}), 2);
+    EXPECT_EQ(refusedStart({"--listen", "192.0.2.1:9"}), 2);
+    EXPECT_EQ(refusedStart({"--listen", "127.0.0.1"}), 2);
+    // A file at the socket's path is neither replaced nor removed.
+    const std::string taken = site.root() + "/taken";
+    writeFile(taken, "keep");
+    EXPECT_EQ(refusedStart({"--socket", taken}), 2);
+    EXPECT_EQ(readFile(taken), "keep");
+    // Standard input that is no listening socket.
+    EXPECT_EQ(refusedStart({"--workers", "1"}), 2);
+}

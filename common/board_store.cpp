@@ -45,6 +45,7 @@ void finishCommitted(const RedoRecord& redo, const char* boardDir, const char* r
 // A committed change waiting for its page to go out, with the board's lock
 // that keeps every other request away from it until it is carried out.
 struct CommittedChange {
+    // The lock is taken from `held` only once the rest is made.
     CommittedChange(const RedoRecord& r, const char* dir, const char* path, BoardLock&& held)
         : redo(r), boardDir(dir), redoPath(path), lock(std::move(held)) {}
     void finish() {
@@ -54,7 +55,7 @@ struct CommittedChange {
     RedoRecord redo;
     std::string boardDir;
     std::string redoPath;
-    BoardLock lock;
+    BoardLock lock;  // last: see the constructor
 };
 
 bool isRegularFile(const char* path) {

@@ -260,10 +260,13 @@ TEST_P(PowerCut, EveryStateComesBackAsBeforeOrAfter) {
     std::printf("; %d syncs, %d before the page\n", syncCalls(trace), syncCallsBeforeOutput(trace));
     EXPECT_EQ(verdicts.total(), 0);
     // A page waits for its commit alone (the record's data, the name in the
-    // directory); the steps and their syncs follow it.
+    // directory); the steps and their syncs follow it. An erase of the
+    // first or a middle message also waits for its shorter index, too big
+    // for the record.
     if (op.toolArgs.empty()) {
+        const bool shorterIndex = op.name == "erase first" || op.name == "erase middle";
         EXPECT_GE(syncCallsBeforeOutput(trace), 0);
-        EXPECT_LE(syncCallsBeforeOutput(trace), 2);
+        EXPECT_LE(syncCallsBeforeOutput(trace), shorterIndex ? 3 : 2);
     }
 }
 

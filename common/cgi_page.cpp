@@ -120,6 +120,7 @@ int CgiPage::readConfig() {
                 copyField(email, sizeof email, line);
             } else if (std::strcmp(word, "Password") == 0) {
                 copyField(password, sizeof password, line);
+            } else if (spam.readLine(word, line)) {
             } else if (std::strcmp(word, boardText) == 0) {
                 reader.takeWord(word, sizeof word, line);
                 reader.takeWord(boardMail, sizeof boardMail, line);

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "request.h"
+#include "spam_config.h"
 
 constexpr int kTextSize = 256;
 constexpr char kVersion[] = "2.13";
@@ -72,6 +73,8 @@ public:
     char password[kTextSize];
     // BBS_DIR as configured: where the boards and the guessing record lie.
     char bbsDir[kTextSize];
+    // The spam defences' lines; all off when the configuration has none.
+    SpamConfig spam;
 
 protected:
     // Cuts `count` tokens off the query string into pairs 0 .. count-1.

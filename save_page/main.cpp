@@ -8,6 +8,7 @@ int main() {
     page->decodeRequest();
     if (page->hasRequiredFields() < 0) page->showMissingFieldsPage();
     page->requireEditPermission();
+    page->requireSpamChecks();
     page->storeMessage();
     page->showStoredMessage();
     page->showListLink();

@@ -5,7 +5,9 @@
 #include <string>
 
 #include "board_store.h"
+#include "duplicate_check.h"
 #include "output.h"
+#include "spam_check.h"
 #include "store.h"
 #include "submit_page.h"
 
@@ -107,7 +109,17 @@ void SubmitPage::storeNewMessage(BoardStore& store, bool freshStore, int count, 
     putNumber(header, field::TextCount, messageCount);
     putNumber(header, field::BoardNum, boardNum);
     putText(header, field::HeaderSpare, "");
+    // Checked and remembered under the board's lock: two copies posted at
+    // once cannot both pass, and a body is remembered only once stored.
+    std::string fingerprint;
+    if (spam.duplicateWindow > 0) {
+        fingerprint = bodyFingerprint(posted(5));
+        if (isRecentBody(bbsDir, boardNum, fingerprint, requestTime, spam.duplicateWindow)) {
+            refuse("%s", refusalMessage(SpamVerdict::Duplicate));
+        }
+    }
     requireStored(store.AppendRecord(header, record, storedBody, freshStore));
+    if (!fingerprint.empty()) rememberBody(bbsDir, boardNum, fingerprint, requestTime, spam.duplicateWindow);
 }
 
 void SubmitPage::requireStored(StoreResult result) {

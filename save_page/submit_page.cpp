@@ -2,10 +2,14 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 #include "output.h"
 #include "permission.h"
+#include "spam_check.h"
+#include "spam_fields.h"
+#include "guess_throttle.h"
 
 int SubmitPage::decodeRequest() {
     remoteHost = std::getenv("REMOTE_HOST");
@@ -16,6 +20,7 @@ int SubmitPage::decodeRequest() {
     contentLength = length ? decimalValue(length) : 0;
 
     std::time_t now = std::time(nullptr);
+    requestTime = now;
     std::tm local = {};
     localtime_r(&now, &local);
     std::strftime(dateText, sizeof dateText, "%Y년%m월%d일", &local);
@@ -50,6 +55,25 @@ const char* SubmitPage::posted(int position) const {
     int k = position - 1;
     if (k < 0 || k >= postedCount || !pairs[k].value) return "";
     return pairs[k].value;
+}
+
+const char* SubmitPage::postedAfterFields(const char* name) const {
+    for (int k = 5; k < postedCount; ++k) {
+        if (pairs[k].name && pairs[k].value && std::strcmp(pairs[k].name, name) == 0) return pairs[k].value;
+    }
+    return nullptr;
+}
+
+void SubmitPage::requireSpamChecks() {
+    PostedForm form;
+    form.board = boardNum;
+    form.newPost = textNum == -1;
+    form.visitor = clientAddress();
+    for (int k = 0; k < 5; ++k) form.texts[k] = posted(k + 1);
+    form.token = postedAfterFields(kTokenField);
+    form.honeypot = postedAfterFields(kHoneypotField);
+    SpamVerdict verdict = checkPostedForm(spam, bbsDir, requestTime, form);
+    if (verdict != SpamVerdict::Pass) refuse("%s", refusalMessage(verdict));
 }
 
 int SubmitPage::hasRequiredFields() const {

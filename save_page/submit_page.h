@@ -1,6 +1,7 @@
 // SavePage's page object: a posted compose or edit form, stored and shown.
 #pragma once
 
+#include <ctime>
 #include <string>
 
 #include "cgi_page.h"
@@ -29,6 +30,10 @@ public:
     // sixth posted value; ends the run with the denial page otherwise.
     void requireEditPermission();
 
+    // Runs the post through the spam defences the configuration turns on;
+    // ends the run with the error page when one refuses it.
+    void requireSpamChecks();
+
     // Stores a new message or replaces message textNum, under the board's
     // lock, and writes its body file. Ends the run on any refusal.
     void storeMessage();
@@ -44,11 +49,15 @@ public:
     char timeText[20] = "";
     char dateText[20] = "";
     char stampText[52] = "";
+    std::time_t requestTime = 0;
 
 private:
     // The value posted at `position` (1 = name ... 5 = body, 6 = password),
     // or the empty text when the form had fewer pairs.
     const char* posted(int position) const;
+    // The value of the field `name` posted after the five (and an edit's
+    // password), or null.
+    const char* postedAfterFields(const char* name) const;
 
     void fillRecord(bool newMessage);
     void storeNewMessage(BoardStore& store, bool freshStore, int count, int serial);

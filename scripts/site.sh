@@ -35,7 +35,7 @@ bind="$address"
 case "$bind" in *:*) bind="[$bind]" ;; esac
 
 . "$repo/scripts/packages.sh"
-install_missing_packages g++ cmake make lighttpd libcrypt-dev
+install_missing_packages g++ cmake make lighttpd libcrypt-dev nettle-dev
 
 build="$repo/build-release"
 if [ -n "${GESIPAN_SITE_BIN:-}" ]; then

@@ -4,9 +4,11 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <string>
 
 #include "request.h"
 #include "spam_config.h"
+#include "visitor_address.h"
 
 constexpr int kTextSize = 256;
 constexpr char kVersion[] = "2.13";
@@ -75,6 +77,14 @@ public:
     char bbsDir[kTextSize];
     // The spam defences' lines; all off when the configuration has none.
     SpamConfig spam;
+    // TRUSTED_PROXY lines: the reverse proxies believed about the visitor.
+    TrustedProxies trustedProxies;
+    // REMOTE_ADDR and X-Forwarded-For as the server passed them (null: absent).
+    const char* remoteAddr = nullptr;
+    const char* forwardedFor = nullptr;
+
+    // The visitor's address, once the configuration is read.
+    std::string visitor() const { return visitorAddress(remoteAddr, forwardedFor, trustedProxies); }
 
 protected:
     // Cuts `count` tokens off the query string into pairs 0 .. count-1.

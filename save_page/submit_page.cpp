@@ -9,12 +9,13 @@
 #include "permission.h"
 #include "spam_check.h"
 #include "spam_fields.h"
-#include "guess_throttle.h"
 
 int SubmitPage::decodeRequest() {
+    remoteAddr = std::getenv("REMOTE_ADDR");
+    forwardedFor = std::getenv("HTTP_X_FORWARDED_FOR");
     remoteHost = std::getenv("REMOTE_HOST");
     // Servers may leave REMOTE_HOST out and give only the address.
-    if (!remoteHost) remoteHost = std::getenv("REMOTE_ADDR");
+    if (!remoteHost) remoteHost = remoteAddr;
     if (!remoteHost) remoteHost = "";
     const char* length = std::getenv("CONTENT_LENGTH");
     contentLength = length ? decimalValue(length) : 0;
@@ -39,6 +40,11 @@ int SubmitPage::decodeRequest() {
         overSize = contentLength <= 0 && std::getc(stdin) != EOF;
     }
     int result = readConfig();
+    // Behind a trusted proxy its name and address are the proxy's own.
+    if (forwardedByTrustedProxy(remoteAddr, forwardedFor, trustedProxies)) {
+        forwardedHost = visitor();
+        remoteHost = forwardedHost.c_str();
+    }
     copyField(path, sizeof path, boardDir);
     if (overSize) {
         char message[kTextSize];
@@ -68,7 +74,7 @@ void SubmitPage::requireSpamChecks() {
     PostedForm form;
     form.board = boardNum;
     form.newPost = textNum == -1;
-    form.visitor = clientAddress();
+    form.visitor = visitor();
     for (int k = 0; k < 5; ++k) form.texts[k] = posted(k + 1);
     form.token = postedAfterFields(kTokenField);
     form.honeypot = postedAfterFields(kHoneypotField);
@@ -82,7 +88,7 @@ int SubmitPage::hasRequiredFields() const {
 
 void SubmitPage::requireEditPermission() {
     if (textNum == -1) return;
-    if (checkChangePassword(bbsDir, posted(6), password) > 0) return;
+    if (checkChangePassword(bbsDir, visitor(), posted(6), password) > 0) return;
     showDenialPage(*this, kEditDenied);
     endRun(0);
 }

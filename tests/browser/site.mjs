@@ -7,7 +7,11 @@
 //     $GESIPAN_BIN/make_images, boards/1/; then serves it on a free
 //     127.0.0.1 port with lighttpd -D, configured from deploy/lighttpd.conf.in,
 //     or with options.server 'apache': Debian's apache2 in the foreground
-//     with deploy/apache-site.conf.in (the README's configuration).
+//     with deploy/apache-site.conf.in (the README's configuration), or with
+//     options.server 'debian-apache': a copy of Debian's /etc/apache2 with the
+//     site's file enabled as the README says (a2enmod, a2enconf, a Listen on
+//     the loopback), beside Debian's serve-cgi-bin; options.confName names
+//     that file ('gesipan', which sorts before serve-cgi-bin, by default).
 //     Run as root, the site is laid out as scripts/site.sh lays it out and
 //     the server and programs run as www-data.
 //     options.password overrides the password; options.boards lists extra
@@ -37,9 +41,9 @@ function binDir() {
   return bin;
 }
 
-function run(command, args) {
+function run(command, args, env = process.env) {
   return new Promise((resolve, reject) => {
-    const child = spawn(command, args, { stdio: ['ignore', 'ignore', 'pipe'] });
+    const child = spawn(command, args, { stdio: ['ignore', 'ignore', 'pipe'], env });
     let err = '';
     child.stderr.on('data', (d) => { err += d; });
     child.on('error', reject);
@@ -106,6 +110,31 @@ function apacheConfig(root, port, user) {
   return lines.join('\n') + '\n';
 }
 
+// Debian's Apache, its configuration copied into the site so that a2enmod
+// and a2enconf (which follow APACHE_CONFDIR) change the copy only.
+async function debianApache(root, confName) {
+  const etc = join(root, 'apache');
+  await run('cp', ['-a', '/etc/apache2', etc]);
+  const env = {
+    ...process.env,
+    APACHE_CONFDIR: etc,
+    APACHE_RUN_USER: 'www-data',
+    APACHE_RUN_GROUP: 'www-data',
+    APACHE_RUN_DIR: join(root, 'apache-run'),
+    APACHE_PID_FILE: join(root, 'apache-run', 'apache2.pid'),
+    APACHE_LOCK_DIR: join(root, 'apache-run'),
+    APACHE_LOG_DIR: join(root, 'apache-run'),
+    LANG: 'C',
+  };
+  await mkdir(join(root, 'apache-run', 'socks'), { recursive: true });
+  await run('a2enmod', ['-q', 'cgid', 'headers'], env);
+  const site = await readFile(join(repo, 'deploy', 'apache-site.conf.in'), 'utf8');
+  await writeFile(join(etc, 'conf-available', `${confName}.conf`), site.replaceAll('@ROOT@', root));
+  await run('a2enconf', ['-q', confName], env);
+  await access(join(etc, 'conf-enabled', 'serve-cgi-bin.conf'));
+  return { env, ports: join(etc, 'ports.conf'), command: ['/usr/sbin/apache2', ['-d', etc, '-DFOREGROUND']] };
+}
+
 // lighttpd's configuration as scripts/site.sh writes it.
 function lighttpdConfig(template, root, port, user) {
   let text = template.replaceAll('@ADDRESS@', '127.0.0.1').replaceAll('@PORT@', String(port)).replaceAll('@ROOT@', root);
@@ -148,7 +177,12 @@ export async function startSite(options = {}) {
 
   let config;
   let command;
-  if (server === 'apache') {
+  let env = process.env;
+  if (server === 'debian-apache') {
+    const debian = await debianApache(root, options.confName ?? 'gesipan');
+    ({ env, command } = debian);
+    config = debian.ports;
+  } else if (server === 'apache') {
     await mkdir(join(root, 'apache', 'empty'), { recursive: true });
     const site = await readFile(join(repo, 'deploy', 'apache-site.conf.in'), 'utf8');
     await writeFile(join(root, 'apache', 'site.conf'), site.replaceAll('@ROOT@', root));
@@ -158,16 +192,20 @@ export async function startSite(options = {}) {
     config = join(root, 'lighttpd.conf');
     command = ['lighttpd', ['-D', '-f', config]];
   }
-  const template = server === 'apache' ? null : await readFile(join(repo, 'deploy', 'lighttpd.conf.in'), 'utf8');
+  const template = server !== 'lighttpd' ? null : await readFile(join(repo, 'deploy', 'lighttpd.conf.in'), 'utf8');
   let port;
   let child;
   // Another process may take the free port before the server binds it; retry.
   for (let attempt = 1; ; attempt++) {
     port = await freePort();
-    await writeFile(config, server === 'apache' ? apacheConfig(root, port, user) : lighttpdConfig(template, root, port, user));
+    let text;
+    if (server === 'debian-apache') text = `Listen 127.0.0.1:${port}\n`;
+    else if (server === 'apache') text = apacheConfig(root, port, user);
+    else text = lighttpdConfig(template, root, port, user);
+    await writeFile(config, text);
     // Its own process group: Apache's prefork parent signals its whole group
     // when it stops, which would take the test runner with it.
-    child = spawn(command[0], command[1], { stdio: ['ignore', 'ignore', 'pipe'], detached: true });
+    child = spawn(command[0], command[1], { stdio: ['ignore', 'ignore', 'pipe'], detached: true, env });
     let serverErr = '';
     child.stderr.on('data', (d) => { serverErr += d; });
     try {
@@ -181,7 +219,9 @@ export async function startSite(options = {}) {
       }
       if (attempt >= 3) {
         let log = '';
-        try { log = await readFile(join(root, 'apache', 'error.log'), 'utf8'); } catch { /* lighttpd */ }
+        for (const name of [join('apache', 'error.log'), join('apache-run', 'error.log')]) {
+          try { log += await readFile(join(root, name), 'utf8'); } catch { /* not this server's */ }
+        }
         await rm(root, { recursive: true, force: true });
         throw new Error(`${server}: ${e.message}\n${serverErr}${log}`);
       }

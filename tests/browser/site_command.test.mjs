@@ -114,6 +114,12 @@ test('the site command serves as the web user, which may change the boards only;
     assert.equal(conf.mode & 0o077, 0);
   }
   assert.equal((await stat(join(dir, 'boards', '1'))).uid, webUid);
+  // The operator's tools lie outside every directory the server serves or runs.
+  for (const tool of ['gesipan', 'make_images']) {
+    const s = await stat(join(dir, 'bin', tool));
+    assert.deepEqual([s.uid, s.mode & 0o022], [asRoot ? 0 : process.getuid(), 0], tool);
+  }
+  await assert.rejects(stat(join(dir, 'cgi-bin', 'gesipan')));
 
   const base = `http://127.0.0.1:${port}/cgi-bin`;
   const form = 'name=Kim&email=&homepage=&subject=Hello&body=first';

@@ -271,3 +271,31 @@ export function postMessage(site, fields) {
     req.end(body);
   });
 }
+
+// Runs the site command until it serves (or ends); resolves with its
+// output so far, its pid and a stop function.
+export function siteCommand(dir, port) {
+  const child = spawn('bash', [join(repo, 'scripts', 'site.sh'), '--dir', dir, '--port', String(port), '--listen', '127.0.0.1'],
+    { stdio: ['ignore', 'pipe', 'pipe'], env: { ...process.env }, detached: true });
+  let output = '';
+  child.stdout.on('data', (d) => { output += d; });
+  child.stderr.on('data', (d) => { output += d; });
+  const ended = new Promise((resolve) => child.once('exit', (code) => resolve(code)));
+  const stop = async () => {
+    if (child.exitCode === null && child.signalCode === null) child.kill('SIGTERM');
+    await ended;
+  };
+  return new Promise((resolve, reject) => {
+    const deadline = Date.now() + 60000;
+    const attempt = () => {
+      if (child.exitCode !== null) return resolve({ code: child.exitCode, output, pid: child.pid, stop });
+      const socket = net.connect(port, '127.0.0.1');
+      socket.once('connect', () => { socket.destroy(); resolve({ code: null, output, pid: child.pid, stop }); });
+      socket.once('error', () => {
+        socket.destroy();
+        if (Date.now() > deadline) { stop(); reject(new Error(`site command did not serve:\n${output}`)); } else setTimeout(attempt, 100);
+      });
+    };
+    attempt();
+  });
+}

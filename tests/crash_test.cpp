@@ -9,12 +9,14 @@
 #include <ostream>
 #include <regex>
 #include <set>
+#include <sys/stat.h>
 #include <string>
 #include <vector>
 
 #include "board_check.h"
 #include "board_files.h"
 #include "cgi_runner.h"
+#include "form_token.h"
 #include "scratch_site.h"
 
 namespace {
@@ -26,6 +28,7 @@ struct Operation {
     std::string query;
     std::string body;
     std::string doneMarker;  // printed only when the change was made
+    bool defences = false;   // every spam defence on; TOKEN in a body stands for a valid form token
 };
 
 // Names the operation in test names and messages.
@@ -40,7 +43,11 @@ const std::vector<Operation> kOperations = {
     {"erase last", 5, "DropPage", "BoardNum=1&TextNum=5", "password=secret", "Successfully removed."},
     {"erase only", 1, "DropPage", "BoardNum=1&TextNum=1", "password=secret", "Successfully removed."},
     {"view", 5, "ShowPage", "BoardNum=1&TextNum=2", "", " 읽은횟수 </font></th><td>   1</td>"},
+    {"post past every defence", 5, "SavePage", "BoardNum=1&TextNum=-1", "n=P&e=&h=&s=New&b=a%0D%0Ab&token=TOKEN&website=",
+     "<caption>", true},
 };
+
+const char kSecret[] = "5c1d0e2f3a4b6c7d8e9f0a1b2c3d4e5f";
 
 // Calls a failure is injected into; every call is a kill point.
 const std::set<std::string> kFailingCalls = {"read",   "write",     "openat", "close",      "rename", "unlink",
@@ -50,9 +57,16 @@ std::string programDir() { return PLAIN_PROGRAM_DIR; }
 
 class Board {
 public:
-    explicit Board(int messages) {
+    explicit Board(int messages, bool defences = false) : defences(defences) {
         site.writeStandardConfig();
         dir = site.boardDir(1);
+        if (defences) {
+            // Their records beside the boards change first; the board must not care.
+            ::mkdir((site.bbsDir() + "throttle").c_str(), 0700);
+            writeFile(site.root() + "/form.key", std::string(kSecret) + "\n");
+            site.writeConfig(readFile(site.cgiBin() + "/GuestBook.conf") + "FORM_TOKEN " + site.root() +
+                             "/form.key 3\nHONEYPOT on\nLINK_LIMIT 3\nPOST_LIMIT 5 600\nDUPLICATE_CHECK 86400\n");
+        }
         if (messages == 0) return;
         site.writeBoardFile(1, "guestbook.dat", indexOfMessages(messages, 1));
         for (int n = 1; n <= messages; ++n) site.writeBoardFile(1, bodyName(n), "body " + std::to_string(n));
@@ -64,13 +78,21 @@ public:
         CgiRequest request;
         request.query = query;
         request.body = body;
+        if (defences && program == "SavePage") request.body += "&token=" + nextToken() + "&website=";
+        std::size_t token = request.body.find("TOKEN");
+        if (token != std::string::npos) request.body.replace(token, 5, opToken);
         request.env["REMOTE_HOST"] = "client.example";
         request.launcher = launcher;
         request.programDir = programDir();
         return runCgi(program, site.cgiBin(), request);
     }
     CgiResult run(const Operation& op, const std::vector<std::string>& launcher = {}) {
-        return run(op.program, op.query, op.body, launcher);
+        // The operation's body carries its own token.
+        bool all = defences;
+        defences = false;
+        CgiResult result = run(op.program, op.query, op.body, launcher);
+        defences = all;
+        return result;
     }
     // The listing's rows without their dates: what a reader sees.
     std::string listing() {
@@ -79,8 +101,19 @@ public:
         return std::regex_replace(page, date, "<font size=-1>D</font>");
     }
 
+    // A token served ten seconds ago, another one each time.
+    std::string nextToken() {
+        char nonce[17];
+        std::snprintf(nonce, sizeof nonce, "%016x", ++tokens);
+        return makeFormToken(kSecret, 1, std::time(nullptr) - 10, nonce);
+    }
+
     ScratchSite site;
     std::string dir;
+    bool defences;
+    int tokens = 0;
+    // The operation's own token: the same in every run, each on a fresh site.
+    std::string opToken = makeFormToken(kSecret, 1, std::time(nullptr) - 10, "ffffffffffffffff");
 };
 
 struct Call {
@@ -90,7 +123,7 @@ struct Call {
 
 // The system calls of one clean run, in order, each with its count so far.
 std::vector<Call> callsOf(const Operation& op) {
-    Board board(op.messages);
+    Board board(op.messages, op.defences);
     std::string trace = board.site.root() + "/trace";
     board.run(op, {"/usr/bin/strace", "-qq", "-o", trace});
     std::vector<Call> calls;
@@ -117,7 +150,7 @@ struct Outcome {
 };
 
 Outcome outcomeOf(const Operation& op, bool applied) {
-    Board board(op.messages);
+    Board board(op.messages, op.defences);
     if (applied) {
         EXPECT_NE(board.run(op).output.find(op.doneMarker), std::string::npos) << op.name;
     }
@@ -129,7 +162,7 @@ protected:
     // Runs the operation with one injection and checks everything after it.
     void inject(const Operation& op, const std::string& injection) {
         SCOPED_TRACE(op.name + " with " + injection);
-        Board board(op.messages);
+        Board board(op.messages, op.defences);
         CgiResult result = board.run(op, {"/usr/bin/strace", "-qq", "-o", "/dev/null", "-e", "inject=" + injection});
         const bool printed = result.output.find("Content-type: text/html") == 0;
         const bool claimsDone = result.output.find(op.doneMarker) != std::string::npos;

@@ -71,6 +71,8 @@ const char* SubmitPage::postedAfterFields(const char* name) const {
 }
 
 void SubmitPage::requireSpamChecks() {
+    // No board line: storing refuses it, and nothing is counted for it.
+    if (boardDir[0] == '\0') return;
     PostedForm form;
     form.board = boardNum;
     form.newPost = textNum == -1;

@@ -162,6 +162,11 @@ TEST_F(SpamPost, TokensMissingForgedAlteredExpiredEarlyFromAnotherBoardOrReplaye
     EXPECT_EQ(post(1, form("b", "&token=" + good)).status, 0);
     expectRefused(post(1, form("c", "&token=" + good)), kSendAgain, 1, 2);
     EXPECT_EQ(post(2, form("d", "&token=" + token(2, 10))).status, 0);
+    // A board without a line is refused as before, and counts nothing.
+    std::string noBoard = token(7, 10);
+    EXPECT_NE(pageOf(post(7, form("x", "&token=" + noBoard))).find("There is no board number like that"), std::string::npos);
+    EXPECT_FALSE(fileExists(site.bbsDir() + "7"));
+    EXPECT_EQ(readFile(throttle("form.tokens")).find(noBoard.substr(11, 16)), std::string::npos);
     // Without the line, no token is asked for.
     configure("");
     EXPECT_EQ(post(1, form("e")).status, 0);

@@ -22,8 +22,7 @@ public:
     // The file's bytes (at most 1 MB) into `text`: 1 read, 0 no file, -1 error.
     int read(std::string* text);
 
-    // Replaces the file by `text`, written out to the disk before the
-    // rename, so that a power cut leaves the old file or the new one.
+    // Replaces the file by `text`: written beside, then renamed over it.
     bool replace(const std::string& text);
 
     const std::string& path() const { return path_; }

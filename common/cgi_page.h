@@ -15,6 +15,9 @@ constexpr char kVersion[] = "2.13";
 
 // The message of the error page when a board's lock cannot be had.
 constexpr char kCantLock[] = "<font color=228b22 size=3>The board is locked and cannot be changed now!!!</font><br>";
+// The message of the error page for an index that disagrees with its count
+// (printf format: the index's path).
+constexpr char kDamagedIndex[] = "<font color=228b22 size=3>The index file %s is damaged!!!</font><br>";
 
 class CgiPage {
 public:

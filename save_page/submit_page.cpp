@@ -31,13 +31,14 @@ int SubmitPage::decodeRequest() {
     decodeQueryPairs(2);
     boardNum = decimalValue(pairs[0].value);
     textNum = decimalValue(pairs[1].value);
-    // The limit is checked before anything is read, and again for a server
-    // that gives no length: then at most the limit is read.
+    // No length, or 0, is no form body. The limit is checked before anything
+    // is read, and again for a negative length, which reads to the end of
+    // input: then at most the limit is read.
     bool overSize = contentLength > kMaxFormBody;
-    if (!overSize) {
+    if (!overSize && contentLength != 0) {
         postedCount = decodeFormBody(stdin, contentLength > 0 ? contentLength : kMaxFormBody, pairs);
         if (pairCount < postedCount) pairCount = postedCount;
-        overSize = contentLength <= 0 && std::getc(stdin) != EOF;
+        overSize = contentLength < 0 && std::getc(stdin) != EOF;
     }
     int result = readConfig();
     // Behind a trusted proxy its name and address are the proxy's own.

@@ -281,13 +281,14 @@ BASE_DIR /
 BBS_DIR $root/boards/
 EMAIL admin@localhost
 Password $password
-# spam defences (see the README); take a line out to turn its defence off
-FORM_TOKEN $root/secret/form.key 3
+# spam defences (see the README); take a line out to turn its defence off;
+# paths are relative to cgi-bin/, so a copied site uses its own secret/
+FORM_TOKEN ../secret/form.key 3
 HONEYPOT on
 LINK_LIMIT 3
 POST_LIMIT 5 600
 DUPLICATE_CHECK 86400
-BAN_LIST $root/secret/ban.list
+BAN_LIST ../secret/ban.list
 1 title1.gif
 CONF
   mv "$conf.new" "$conf"

@@ -273,10 +273,11 @@ export function postMessage(site, fields) {
 }
 
 // Runs the site command until it serves (or ends); resolves with its
-// output so far, its pid and a stop function.
-export function siteCommand(dir, port) {
-  const child = spawn('bash', [join(repo, 'scripts', 'site.sh'), '--dir', dir, '--port', String(port), '--listen', '127.0.0.1'],
-    { stdio: ['ignore', 'pipe', 'pipe'], env: { ...process.env }, detached: true });
+// output so far, its pid and a stop function. `command`, when given, is
+// run by bash -c from the repository instead of the site command.
+export function siteCommand(dir, port, command = null) {
+  const args = command ? ['-c', command] : [join(repo, 'scripts', 'site.sh'), '--dir', dir, '--port', String(port), '--listen', '127.0.0.1'];
+  const child = spawn('bash', args, { stdio: ['ignore', 'pipe', 'pipe'], env: { ...process.env }, detached: true, cwd: repo });
   let output = '';
   child.stdout.on('data', (d) => { output += d; });
   child.stderr.on('data', (d) => { output += d; });

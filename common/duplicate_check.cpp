@@ -9,6 +9,9 @@
 namespace {
 
 const char kRecordHead[] = "gesipan bodies 1";
+// Half the digest: no two bodies meet by chance, and the record, rewritten
+// by every post, stays half as long.
+constexpr std::size_t kFingerprintBytes = 16;
 
 bool isWhite(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
 
@@ -31,8 +34,8 @@ std::string bodyFingerprint(const char* body) {
     sha256_update(&context, even.size(), reinterpret_cast<const uint8_t*>(even.data()));
     unsigned char digest[SHA256_DIGEST_SIZE];
     sha256_digest(&context, sizeof digest, digest);
-    char text[2 * SHA256_DIGEST_SIZE + 1];
-    for (std::size_t i = 0; i < sizeof digest; ++i) std::snprintf(text + 2 * i, 3, "%02x", digest[i]);
+    char text[2 * kFingerprintBytes + 1];
+    for (std::size_t i = 0; i < kFingerprintBytes; ++i) std::snprintf(text + 2 * i, 3, "%02x", digest[i]);
     return text;
 }
 
@@ -49,7 +52,7 @@ std::vector<RecentBody> readRecentBodies(const std::string& record, std::time_t 
         RecentBody body;
         std::string rest;
         if (!(words >> body.board >> body.time >> body.fingerprint) || (words >> rest) ||
-            body.fingerprint.size() != 2 * SHA256_DIGEST_SIZE) {
+            body.fingerprint.size() != 2 * kFingerprintBytes) {
             *damaged = true;
             continue;
         }

@@ -1,6 +1,6 @@
 // The same body posted again on a board within a window is refused. The
-// bodies of recent posts are remembered by their SHA-256 (after white space
-// is evened out) in "throttle/recent.bodies" beside the boards (see
+// bodies of recent posts are remembered by their SHA-256 cut to 128 bits
+// (after white space is evened out) in "throttle/recent.bodies" beside the boards (see
 // state_file.h), at most kRecentBodies of them, the oldest making room.
 // Both steps run under the board's lock, so two identical posts at once
 // cannot both pass; a body is remembered only once its post is stored.

@@ -17,8 +17,8 @@ constexpr std::size_t kMaxStateBytes = 1024 * 1024;
 
 StateFile::StateFile(const char* stateDir, const char* name) {
     if (stateDir[0] == '\0') return;
-    std::string dir = std::string(stateDir) + kThrottleDirName;
-    path_ = dir + name;
+    dir_ = std::string(stateDir) + kThrottleDirName;
+    path_ = dir_ + name;
     lockPath_ = path_ + ".lock";
     scratchPath_ = path_ + ".new";
     usable_ = path_.size() < 4096;
@@ -61,13 +61,13 @@ bool StateFile::replace(const std::string& text) {
     if (::lstat(scratchPath_.c_str(), &info) == 0 && S_ISREG(info.st_mode)) ::unlink(scratchPath_.c_str());
     int fd = openNoFollow(scratchPath_.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
     if (fd < 0) return false;
-    // Not waited onto the disk, like the guessing limit's count: a power cut
-    // may lose the last seconds' counts (a few posts let past), and a file it
-    // leaves damaged counts as off until the next post writes it afresh.
-    // Waiting would cost more than the whole post (measured: 1 ms to 16 ms).
-    bool written = writeAll(fd, text.data(), text.size()) > 0;
-    if (closeChecked(fd) < 0) written = false;
-    if (written && ::rename(scratchPath_.c_str(), path_.c_str()) == 0) return true;
+    // On the disk before the post's page, as the board's change is: a used
+    // token or a counted post is not forgotten by a power cut.
+    if (writeAll(fd, text.data(), text.size()) < 0) {
+        ::close(fd);
+    } else if (replaceDurably(fd, scratchPath_.c_str(), path_.c_str(), dir_.c_str()) >= 0) {
+        return true;  // 0: renamed, only the directory's sync failed
+    }
     ::unlink(scratchPath_.c_str());
     return false;
 }

@@ -1,9 +1,10 @@
 // The spam defences' small files ("form.tokens", "posting.count", ...),
 // kept as the guessing limit keeps its own: in "throttle/" beside the
 // boards, under an fcntl lock on NAME.lock, replaced whole by renaming
-// NAME.new over NAME, never opened through a link. The programs never make
-// that directory; without it (or when any step fails) a defence counts as
-// off for the request and posting goes on.
+// NAME.new over NAME (synced, as the boards' changes are), never opened
+// through a link. The programs never make that directory; without it (or
+// when any step fails) a defence counts as off for the request and
+// posting goes on.
 #pragma once
 
 #include <string>
@@ -22,12 +23,14 @@ public:
     // The file's bytes (at most 1 MB) into `text`: 1 read, 0 no file, -1 error.
     int read(std::string* text);
 
-    // Replaces the file by `text`: written beside, then renamed over it.
+    // Replaces the file by `text`: written beside, synced, renamed over
+    // it, the directory synced.
     bool replace(const std::string& text);
 
     const std::string& path() const { return path_; }
 
 private:
+    std::string dir_;
     std::string path_;
     std::string lockPath_;
     std::string scratchPath_;

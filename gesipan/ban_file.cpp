@@ -43,11 +43,20 @@ bool createList(const std::string& path, const std::string& text, std::string* e
         *error = "cannot create " + scratch + ": " + std::strerror(errno);
         return false;
     }
-    bool done = writeAll(fd, text.data(), text.size()) > 0 && ::fsync(fd) == 0;
-    if (closeChecked(fd) < 0) done = false;
-    if (done && ::rename(scratch.c_str(), path.c_str()) == 0) return true;
-    *error = "cannot write " + path + ": " + std::strerror(errno);
-    ::unlink(scratch.c_str());
+    if (writeAll(fd, text.data(), text.size()) < 0) {
+        *error = "cannot write " + path + ": " + std::strerror(errno);
+        ::close(fd);
+        ::unlink(scratch.c_str());
+        return false;
+    }
+    std::size_t slash = path.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    int replaced = replaceDurably(fd, scratch.c_str(), path.c_str(), dir.c_str());
+    if (replaced > 0) return true;
+    // As the password's replacement says it.
+    *error = (replaced == 0 ? "made " + path + ", but the disk may not keep it: " : "cannot write " + path + ": ") +
+             std::strerror(errno);
+    if (replaced < 0) ::unlink(scratch.c_str());
     return false;
 }
 
@@ -117,7 +126,9 @@ int changeBanList(const std::string& path, bool adding, const std::vector<std::s
     std::string text = adding ? withBans(list, entries, &changed) : withoutBans(list, entries, &changed);
     std::string error;
     if (!changed.empty() && !(read == 0 ? createList(path, text, &error) : replaceConfig(path, text, &error))) {
-        std::fprintf(stderr, "gesipan: %s; the ban list is as it was\n", error.c_str());
+        // Only a replacement the disk may not keep has been made.
+        bool unchanged = error.compare(0, 6, "cannot") == 0;
+        std::fprintf(stderr, "gesipan: %s%s\n", error.c_str(), unchanged ? "; the ban list is as it was" : "");
         return kProblems;
     }
     for (const std::string& entry : changed) std::printf("%s: %s\n", adding ? "banned" : "unbanned", entry.c_str());

@@ -50,8 +50,9 @@ const std::vector<Operation> kOperations = {
 const char kSecret[] = "5c1d0e2f3a4b6c7d8e9f0a1b2c3d4e5f";
 
 // Calls a failure is injected into; every call is a kill point.
-const std::set<std::string> kFailingCalls = {"read",   "write",     "openat", "close",      "rename", "unlink",
-                                             "fcntl",  "pread64",   "pwrite64", "ftruncate", "newfstatat", "fstat"};
+const std::set<std::string> kFailingCalls = {"read",      "write",      "openat", "close", "rename",   "unlink",
+                                             "fcntl",     "pread64",    "pwrite64", "ftruncate", "newfstatat", "fstat",
+                                             "fdatasync", "fsync"};
 
 std::string programDir() { return PLAIN_PROGRAM_DIR; }
 

@@ -50,7 +50,7 @@ started=$(date +%s)
 load_before=$(cut -d' ' -f1 /proc/loadavg)
 
 . scripts/packages.sh
-install_missing_packages gcc g++ cmake make coreutils lighttpd apache2-utils gnuplot-nox
+install_missing_packages gcc g++ cmake make coreutils lighttpd apache2-utils gnuplot-nox libfcgi-dev
 
 log() { printf '[bench %s] %s\n' "$(date +%H:%M:%S)" "$*" >&2; }
 

@@ -1,5 +1,3 @@
-#include <ctime>
-
 #include "edit_page.h"
 #include "html.h"
 #include "output.h"
@@ -40,7 +38,7 @@ void printEditForm(const GuardedPage& page, const std::string& body) {
     emit("</textarea>%c", NL);
     // SavePage checks the password of an edit: it travels back as the sixth value.
     emit("<input type=hidden name=password value=\"%s\">%c", attributeValue(page.postedPassword).c_str(), NL);
-    printSpamFields(page.spam, page.boardNum, std::time(nullptr));
+    printSpamFields(page.spam, page.boardNum, page.request().now);
     emit("</td></tr></table>%c", NL);
     emit("<br>%c", NL);
     emit("<center>%c", NL);

@@ -1,7 +1,6 @@
 // SavePage's page object: a posted compose or edit form, stored and shown.
 #pragma once
 
-#include <ctime>
 #include <string>
 
 #include "cgi_page.h"
@@ -15,28 +14,32 @@ constexpr int kMaxFormBody = 512 * 1024;
 
 class SubmitPage : public CgiPage {
 public:
-    // Environment, date and time, the two query pairs, the form body, then
+    using CgiPage::CgiPage;
+
+    // The steps that may end the page return 1, or -1 when they did.
+
+    // Client host, date and time, the two query pairs, the form body, then
     // the configuration; `path` is left holding the board directory. A body
-    // above kMaxFormBody ends the run with the error page, nothing stored.
+    // above kMaxFormBody ends the page with the error page, nothing stored.
     int decodeRequest() override;
 
     // 1 when name, subject and body were posted non-empty, else -1.
     int hasRequiredFields() const;
 
-    // The page that asks for the missing fields; ends the run with status 0.
-    [[noreturn]] void showMissingFieldsPage();
+    // The page that asks for the missing fields; ends the page with status 0.
+    int showMissingFieldsPage();
 
     // An edit (textNum other than -1) needs the site password as the
-    // sixth posted value; ends the run with the denial page otherwise.
-    void requireEditPermission();
+    // sixth posted value; ends the page with the denial page otherwise.
+    int requireEditPermission();
 
     // Runs the post through the spam defences the configuration turns on;
-    // ends the run with the error page when one refuses it.
-    void requireSpamChecks();
+    // ends the page with the error page when one refuses it.
+    int requireSpamChecks();
 
     // Stores a new message or replaces message textNum, under the board's
-    // lock, and writes its body file. Ends the run on any refusal.
-    void storeMessage();
+    // lock, and writes its body file. Ends the page on any refusal.
+    int storeMessage();
 
     void showStoredMessage();
     void showListLink();
@@ -51,7 +54,6 @@ public:
     char timeText[20] = "";
     char dateText[20] = "";
     char stampText[52] = "";
-    std::time_t requestTime = 0;
 
 private:
     // The value posted at `position` (1 = name ... 5 = body, 6 = password),
@@ -62,12 +64,15 @@ private:
     const char* postedAfterFields(const char* name) const;
 
     void fillRecord(bool newMessage);
-    void storeNewMessage(BoardStore& store, bool freshStore, int count, int serial);
-    void replaceMessage(BoardStore& store);
-    // Ends the run with the page that tells why a change was not stored.
-    void requireStored(StoreResult result);
+    int storeNewMessage(BoardStore& store, bool freshStore, int count, int serial);
+    int replaceMessage(BoardStore& store);
+    // Ends the page with the page that tells why a change was not stored.
+    int requireStored(StoreResult result);
 
-    [[noreturn]] void refuse(const char* format, const char* detail = "");
+    int refuse(const char* format, const char* detail = "");
 
     int postedCount = 0;
 };
+
+// SavePage: the post's steps; returns the exit status.
+int savePage(const Request& request);

@@ -200,10 +200,40 @@ if [ -n "$boards_only" ]; then
   exit 0
 fi
 
+# The form token's secret and the ban list, in secret/: served by no
+# server, read by the web user, changed only by root (or the owner). Made
+# when missing, so that an existing site needs only the configuration's
+# lines to turn the defences on.
+ready_defences() {
+  local secret="$root/secret"
+  if [ -L "$secret" ] || [ -L "$secret/form.key" ] || [ -L "$secret/ban.list" ]; then
+    echo "site: $secret holds a symbolic link; left as it is" >&2
+    return 0
+  fi
+  mkdir -p "$secret"
+  if [ ! -s "$secret/form.key" ]; then
+    (umask 077 && od -An -N32 -tx1 /dev/urandom | tr -d ' \n' >"$secret/form.key.new" && echo >>"$secret/form.key.new")
+    mv -f "$secret/form.key.new" "$secret/form.key"
+  fi
+  if [ ! -e "$secret/ban.list" ]; then
+    printf '%s\n' "# Kept out of every board: one address, ADDRESS/BITS range or word a line." \
+      "# Change it with bin/gesipan ban ENTRY and bin/gesipan unban ENTRY, or edit it (UTF-8)." >"$secret/ban.list.new"
+    mv -f "$secret/ban.list.new" "$secret/ban.list"
+  fi
+  if [ -n "$web_user" ]; then
+    chown "root:$web_group" "$secret" "$secret/form.key" "$secret/ban.list"
+    chmod 750 "$secret"
+    chmod 640 "$secret/form.key" "$secret/ban.list"
+  else
+    chmod 700 "$secret"
+    chmod 600 "$secret/form.key" "$secret/ban.list"
+  fi
+}
+
 refuse_taken_port
 
 . "$repo/scripts/packages.sh"
-install_missing_packages g++ cmake make lighttpd libcrypt-dev
+install_missing_packages g++ cmake make lighttpd libcrypt-dev nettle-dev
 # The FastCGI responder links Debian's libfcgi statically.
 install_missing_packages libfcgi-dev
 
@@ -253,6 +283,14 @@ BASE_DIR /
 BBS_DIR $root/boards/
 EMAIL admin@localhost
 Password $password
+# spam defences (see the README); take a line out to turn its defence off;
+# paths are relative to cgi-bin/, so a copied site uses its own secret/
+FORM_TOKEN ../secret/form.key 3
+HONEYPOT on
+LINK_LIMIT 3
+POST_LIMIT 5 600
+DUPLICATE_CHECK 86400
+BAN_LIST ../secret/ban.list
 1 title1.gif
 CONF
   mv "$conf.new" "$conf"
@@ -273,6 +311,7 @@ fi
 
 check_boards_inside_site
 ready_boards
+ready_defences
 
 config="$root/lighttpd.conf"
 sed -e "s|@ADDRESS@|$bind|g" -e "s|@PORT@|$port|g" -e "s|@ROOT@|$root|g" \

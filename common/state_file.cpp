@@ -56,20 +56,10 @@ int StateFile::read(std::string* text) {
 
 bool StateFile::replace(const std::string& text) {
     if (lockFd_ < 0) return false;
-    // Under the exclusive lock a scratch file can only be one a dead run left.
-    struct stat info;
-    if (::lstat(scratchPath_.c_str(), &info) == 0 && S_ISREG(info.st_mode)) ::unlink(scratchPath_.c_str());
-    int fd = openNoFollow(scratchPath_.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
-    if (fd < 0) return false;
-    // On the disk before the post's page, as the board's change is: a used
-    // token or a counted post is not forgotten by a power cut.
-    if (writeAll(fd, text.data(), text.size()) < 0) {
-        ::close(fd);
-    } else if (replaceDurably(fd, scratchPath_.c_str(), path_.c_str(), dir_.c_str()) >= 0) {
-        return true;  // 0: renamed, only the directory's sync failed
-    }
-    ::unlink(scratchPath_.c_str());
-    return false;
+    // Not synced, as the guessing limit's count: a power cut may forget a
+    // used token or a counted post, and a file it leaves torn reads as
+    // damaged, which fails safe. Two syncs per record would double a post.
+    return replaceWithoutSync(scratchPath_.c_str(), path_.c_str(), text);
 }
 
 void reportDefenceOff(const char* what, const std::string& path) {

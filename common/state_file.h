@@ -1,7 +1,7 @@
 // The spam defences' small files ("form.tokens", "posting.count", ...),
 // kept as the guessing limit keeps its own: in "throttle/" beside the
 // boards, under an fcntl lock on NAME.lock, replaced whole by renaming
-// NAME.new over NAME (synced, as the boards' changes are), never opened
+// NAME.new over NAME without waiting for the disk, never opened
 // through a link. The programs never make that directory; without it (or
 // when any step fails) a defence counts as off for the request and
 // posting goes on.
@@ -23,8 +23,7 @@ public:
     // The file's bytes (at most 1 MB) into `text`: 1 read, 0 no file, -1 error.
     int read(std::string* text);
 
-    // Replaces the file by `text`: written beside, synced, renamed over
-    // it, the directory synced.
+    // Replaces the file by `text`: written beside and renamed over it.
     bool replace(const std::string& text);
 
     const std::string& path() const { return path_; }

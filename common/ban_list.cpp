@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "hangul.h"
+#include "visitor_address.h"
 
 namespace {
 
@@ -13,24 +14,6 @@ std::string trimmed(const std::string& text) {
     if (first == std::string::npos) return "";
     std::size_t last = text.find_last_not_of(" \t\r");
     return text.substr(first, last - first + 1);
-}
-
-// The address's bytes: 4 for IPv4 (an IPv4-mapped IPv6 address included),
-// else 16; empty for no address.
-std::string addressBytes(const std::string& text) {
-    unsigned char bytes[16];
-    if (text.empty() || text.size() >= INET6_ADDRSTRLEN) return "";
-    if (inet_pton(AF_INET, text.c_str(), bytes) == 1) return std::string(reinterpret_cast<char*>(bytes), 4);
-    if (inet_pton(AF_INET6, text.c_str(), bytes) != 1) return "";
-    static const unsigned char mapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
-    if (std::memcmp(bytes, mapped, sizeof mapped) == 0) return std::string(reinterpret_cast<char*>(bytes) + 12, 4);
-    return std::string(reinterpret_cast<char*>(bytes), 16);
-}
-
-std::string addressText(const std::string& bytes) {
-    char text[INET6_ADDRSTRLEN] = "";
-    inet_ntop(bytes.size() == 4 ? AF_INET : AF_INET6, bytes.data(), text, sizeof text);
-    return text;
 }
 
 bool prefixMatches(const std::string& a, const std::string& b, int bits) {

@@ -11,12 +11,6 @@
 
 namespace {
 
-struct ToolResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
 class GesipanBan : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -26,17 +20,7 @@ protected:
     }
     std::string listPath() const { return site.cgiBin() + "/ban.list"; }
 
-    ToolResult tool(const std::string& args) {
-        const std::string dir = site.root() + "/";
-        std::string command = "'" + programPath("gesipan") + "' --conf '" + site.cgiBin() + "/GuestBook.conf' " + args +
-                              " </dev/null >'" + dir + "tool.out' 2>'" + dir + "tool.err'";
-        int status = std::system(command.c_str());
-        ToolResult result;
-        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        result.out = readFile(dir + "tool.out");
-        result.err = readFile(dir + "tool.err");
-        return result;
-    }
+    ToolResult tool(const std::string& args) { return runTool(site, args); }
     int postFrom(const std::string& address, const std::string& body = "hello") {
         CgiRequest request;
         request.query = "BoardNum=1&TextNum=-1";

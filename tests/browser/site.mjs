@@ -7,14 +7,23 @@
 //     $GESIPAN_BIN/make_images, boards/1/; then serves it on a free
 //     127.0.0.1 port with lighttpd -D, configured from deploy/lighttpd.conf.in,
 //     or with options.server 'apache': Debian's apache2 in the foreground
-//     with deploy/apache-site.conf.in (the README's configuration).
+//     with deploy/apache-site.conf.in (the README's configuration), or
+//     'nginx' with deploy/nginx-site.conf.in.
+//     options.mode 'fastcgi' puts the pages behind the responder
+//     ($GESIPAN_BIN/gesipan-fcgi, started by spawn-fcgi in cgi-bin/ on
+//     run/gesipan.sock): lighttpd's mod_fastcgi, Apache's mod_proxy_fcgi
+//     (deploy/apache-fastcgi.conf.in), nginx's fastcgi_pass. Otherwise
+//     ('cgi', the default) one process a request: mod_cgi, or for nginx
+//     fcgiwrap on the same socket.
 //     Run as root, the site is laid out as scripts/site.sh lays it out and
 //     the server and programs run as www-data.
 //     options.password overrides the password; options.boards lists extra
 //     config lines such as "2 title1.gif" (their boards/N/ are made too).
 //     stop() ends the server and removes the directory (kept when
 //     GESIPAN_KEEP_SITE is set).
-//   servers: the servers a suite runs against, ['lighttpd', 'apache'].
+//   servers: the servers a suite runs against, ['lighttpd', 'apache', 'nginx'].
+//   setups: every server with each way of running the pages, as
+//     { server, mode } for startSite.
 //   launchBrowser() -> Promise<Browser>
 //     playwright-core Browser on /usr/bin/chromium, headless, with a fresh
 //     profile directory; never downloads a browser.
@@ -77,13 +86,18 @@ function waitForPort(port, child, ms = 10000) {
   });
 }
 
-export const servers = ['lighttpd', 'apache'];
+export const servers = ['lighttpd', 'apache', 'nginx'];
+export const modes = ['fastcgi', 'cgi'];
+export const setups = servers.flatMap((server) => modes.map((mode) => ({ server, mode })));
 
-const apacheModules = ['mpm_prefork', 'authz_core', 'alias', 'cgi', 'mime', 'env', 'headers'];
+const apacheModules = {
+  cgi: ['mpm_prefork', 'authz_core', 'alias', 'cgi', 'mime', 'env', 'headers'],
+  fastcgi: ['mpm_event', 'authz_core', 'alias', 'mime', 'headers', 'proxy', 'proxy_fcgi'],
+};
 
 // The server's own part of an Apache configuration around the site's part,
 // which an owner adds to theirs as it stands.
-function apacheConfig(root, port, user) {
+function apacheConfig(root, port, user, mode) {
   const lines = [
     `ServerRoot ${root}/apache`,
     'ServerName 127.0.0.1',
@@ -95,7 +109,7 @@ function apacheConfig(root, port, user) {
     // Without Debian's /etc/mime.types: the site serves GIF images only.
     'TypesConfig /dev/null',
     'AddType image/gif .gif',
-    ...apacheModules.map((m) => `LoadModule ${m}_module /usr/lib/apache2/modules/mod_${m}.so`),
+    ...apacheModules[mode].map((m) => `LoadModule ${m}_module /usr/lib/apache2/modules/mod_${m}.so`),
     '<Directory />',
     '    AllowOverride None',
     '    Require all denied',
@@ -107,15 +121,98 @@ function apacheConfig(root, port, user) {
 }
 
 // lighttpd's configuration as scripts/site.sh writes it.
-function lighttpdConfig(template, root, port, user) {
-  let text = template.replaceAll('@ADDRESS@', '127.0.0.1').replaceAll('@PORT@', String(port)).replaceAll('@ROOT@', root);
+function lighttpdConfig(template, root, port, user, mode) {
+  const handler = mode === 'fastcgi' ? `fastcgi.server = (".exe" => (("socket" => "${socketOf(root)}")))`
+    : 'cgi.assign = (".exe" => "")';
+  let text = template.replaceAll('@ADDRESS@', '127.0.0.1').replaceAll('@PORT@', String(port))
+    .replaceAll('@ROOT@', root).replaceAll('@HANDLER@', handler);
   if (user) text += `server.username  = "${user}"\nserver.groupname = "${user}"\n`;
   return text;
+}
+
+function socketOf(root) {
+  return join(root, 'run', 'gesipan.sock');
+}
+
+// nginx's own part around the site's server block, as scripts/site.sh
+// writes it.
+function nginxConfig(root, user) {
+  const lines = [
+    'worker_processes 2;',
+    `pid ${root}/nginx/nginx.pid;`,
+    `error_log ${root}/nginx/error.log;`,
+    'daemon off;',
+    'events { worker_connections 256; }',
+    'http {',
+    '    access_log off;',
+    '    types { image/gif gif; }',
+    '    default_type application/octet-stream;',
+    ...['client_body', 'fastcgi', 'proxy', 'scgi', 'uwsgi'].map((t) => `    ${t}_temp_path ${root}/nginx/${t};`),
+    `    include ${root}/nginx/site.conf;`,
+    '}',
+  ];
+  if (user) lines.unshift(`user ${user} ${user};`);
+  return lines.join('\n') + '\n';
+}
+
+function fillSite(template, root, port) {
+  return template.replaceAll('@ADDRESS@', '127.0.0.1').replaceAll('@PORT@', String(port))
+    .replaceAll('@ROOT@', root).replaceAll('@SOCKET@', socketOf(root));
+}
+
+function waitForSocket(path, child, ms = 10000) {
+  const deadline = Date.now() + ms;
+  return new Promise((resolve, reject) => {
+    const attempt = () => {
+      if (child.exitCode !== null) return reject(new Error(`responder exited ${child.exitCode}`));
+      const socket = net.connect(path);
+      socket.once('connect', () => { socket.destroy(); resolve(); });
+      socket.once('error', () => {
+        socket.destroy();
+        if (Date.now() > deadline) reject(new Error('responder did not start listening'));
+        else setTimeout(attempt, 50);
+      });
+    };
+    attempt();
+  });
+}
+
+// The pages' FastCGI process, as scripts/site.sh starts it: the responder,
+// or fcgiwrap for nginx's process-per-request set-up; spawn-fcgi hands it
+// the socket as standard input and starts it in cgi-bin/ as the web user.
+async function startResponder(root, user, program) {
+  await mkdir(join(root, 'run'));
+  const args = ['-n', '-s', socketOf(root), '-M', '0660', '-d', join(root, 'cgi-bin')];
+  if (user) args.push('-u', user, '-g', user, '-U', user, '-G', user);
+  const child = spawn('spawn-fcgi', [...args, '--', ...program], { stdio: ['ignore', 'ignore', 'pipe'], detached: true });
+  let err = '';
+  child.stderr.on('data', (d) => { err += d; });
+  try {
+    await waitForSocket(socketOf(root), child);
+  } catch (e) {
+    if (child.exitCode === null) child.kill('SIGTERM');
+    throw new Error(`${program[0]}: ${e.message}\n${err}`);
+  }
+  return child;
+}
+
+// fcgiwrap's parent leaves its workers running when it ends: end its
+// whole process group (spawned detached, it leads one).
+async function stopChild(child, group = false) {
+  if (child && child.exitCode === null && child.signalCode === null) {
+    const exited = new Promise((resolve) => child.once('exit', resolve));
+    if (group) process.kill(-child.pid, 'SIGTERM');
+    else child.kill('SIGTERM');
+    await exited;
+  } else if (child && group) {
+    try { process.kill(-child.pid, 'SIGTERM'); } catch { /* none left */ }
+  }
 }
 
 export async function startSite(options = {}) {
   const bin = binDir();
   const server = options.server ?? 'lighttpd';
+  const mode = options.mode ?? 'cgi';
   const password = options.password ?? 'testpass1';
   const extraBoards = options.boards ?? [];
   // As root, the site command's ownership: root's programs and images, the
@@ -146,25 +243,44 @@ export async function startSite(options = {}) {
     await run('chmod', ['640', confPath]);
   }
 
+  let responder = null;
+  const wrapped = mode === 'cgi' && server === 'nginx';
+  if (mode === 'fastcgi') {
+    responder = await startResponder(root, user, [join(bin, 'gesipan-fcgi')]);
+  } else if (server === 'nginx') {
+    responder = await startResponder(root, user, ['/usr/sbin/fcgiwrap', '-c', '2']);
+  }
+
   let config;
   let command;
+  let writeConfig;
   if (server === 'apache') {
     await mkdir(join(root, 'apache', 'empty'), { recursive: true });
-    const site = await readFile(join(repo, 'deploy', 'apache-site.conf.in'), 'utf8');
-    await writeFile(join(root, 'apache', 'site.conf'), site.replaceAll('@ROOT@', root));
+    const name = mode === 'fastcgi' ? 'apache-fastcgi.conf.in' : 'apache-site.conf.in';
+    const site = await readFile(join(repo, 'deploy', name), 'utf8');
+    await writeFile(join(root, 'apache', 'site.conf'), fillSite(site, root, 0));
     config = join(root, 'apache', 'httpd.conf');
     command = ['/usr/sbin/apache2', ['-f', config, '-DFOREGROUND']];
+    writeConfig = (port) => writeFile(config, apacheConfig(root, port, user, mode));
+  } else if (server === 'nginx') {
+    await mkdir(join(root, 'nginx'));
+    const site = await readFile(join(repo, 'deploy', 'nginx-site.conf.in'), 'utf8');
+    config = join(root, 'nginx', 'nginx.conf');
+    await writeFile(config, nginxConfig(root, user));
+    command = ['/usr/sbin/nginx', ['-p', join(root, 'nginx'), '-c', config]];
+    writeConfig = (port) => writeFile(join(root, 'nginx', 'site.conf'), fillSite(site, root, port));
   } else {
     config = join(root, 'lighttpd.conf');
     command = ['lighttpd', ['-D', '-f', config]];
+    const template = await readFile(join(repo, 'deploy', 'lighttpd.conf.in'), 'utf8');
+    writeConfig = (port) => writeFile(config, lighttpdConfig(template, root, port, user, mode));
   }
-  const template = server === 'apache' ? null : await readFile(join(repo, 'deploy', 'lighttpd.conf.in'), 'utf8');
   let port;
   let child;
   // Another process may take the free port before the server binds it; retry.
   for (let attempt = 1; ; attempt++) {
     port = await freePort();
-    await writeFile(config, server === 'apache' ? apacheConfig(root, port, user) : lighttpdConfig(template, root, port, user));
+    await writeConfig(port);
     // Its own process group: Apache's prefork parent signals its whole group
     // when it stops, which would take the test runner with it.
     child = spawn(command[0], command[1], { stdio: ['ignore', 'ignore', 'pipe'], detached: true });
@@ -174,14 +290,13 @@ export async function startSite(options = {}) {
       await waitForPort(port, child);
       break;
     } catch (e) {
-      if (child.exitCode === null) {
-        const exited = new Promise((resolve) => child.once('exit', resolve));
-        child.kill('SIGTERM');
-        await exited;
-      }
+      await stopChild(child);
       if (attempt >= 3) {
         let log = '';
-        try { log = await readFile(join(root, 'apache', 'error.log'), 'utf8'); } catch { /* lighttpd */ }
+        for (const file of [join(root, 'apache', 'error.log'), join(root, 'nginx', 'error.log')]) {
+          try { log += await readFile(file, 'utf8'); } catch { /* not this server's */ }
+        }
+        await stopChild(responder, wrapped);
         await rm(root, { recursive: true, force: true });
         throw new Error(`${server}: ${e.message}\n${serverErr}${log}`);
       }
@@ -193,13 +308,11 @@ export async function startSite(options = {}) {
     root,
     password,
     server,
+    mode,
     listUrl: (board = 1) => `${baseUrl}/cgi-bin/ListPage.exe?BoardNum=${board}&TextNum=0`,
     async stop() {
-      if (child.exitCode === null) {
-        const exited = new Promise((resolve) => child.once('exit', resolve));
-        child.kill('SIGTERM');
-        await exited;
-      }
+      await stopChild(child);
+      await stopChild(responder, wrapped);
       if (!process.env.GESIPAN_KEEP_SITE) await rm(root, { recursive: true, force: true });
     },
   };

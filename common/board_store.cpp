@@ -291,7 +291,8 @@ StoreResult BoardStore::writeShorterIndex(int n, char* erased) {
     putNumber(header, field::TextCount, count_ - 1);
     bool written = writeAll(fd, header, sizeof header) > 0;
     std::vector<char> chunk(static_cast<std::size_t>(kRecordsPerChunk) * kRecordSize);
-    for (int first = 1; written && first <= count_; first += kRecordsPerChunk) {
+    bool numbered = true;
+    for (int first = 1; written && numbered && first <= count_; first += kRecordsPerChunk) {
         int records = count_ - first + 1 < kRecordsPerChunk ? count_ - first + 1 : kRecordsPerChunk;
         if (readIndex(chunk.data(), static_cast<std::size_t>(records) * kRecordSize, RecordOffset(first)) != 1) {
             written = false;
@@ -303,6 +304,9 @@ StoreResult BoardStore::writeShorterIndex(int n, char* erased) {
         for (int i = 0; i < records; ++i) {
             char* record = chunk.data() + static_cast<std::size_t>(i) * kRecordSize;
             int at = first + i;
+            // Renumbering a record that is not where its number says (bytes
+            // shifted in the file) would write nonsense numbers.
+            if (fieldNumber(record, field::TextNum) != at) numbered = false;
             if (at == n) {
                 std::memcpy(erased, record, kRecordSize);
                 continue;
@@ -315,9 +319,9 @@ StoreResult BoardStore::writeShorterIndex(int n, char* erased) {
         written = writeAll(fd, chunk.data(), kept * kRecordSize) > 0;
     }
     if (closeChecked(fd) < 0) written = false;
-    if (!written) {
+    if (!written || !numbered) {
         ::unlink(path);
-        return StoreResult::Failed;
+        return numbered ? StoreResult::Failed : StoreResult::Damaged;
     }
     created_.push_back(kScratchName);
     return StoreResult::Done;
@@ -327,13 +331,15 @@ StoreResult BoardStore::RemoveRecord(int n, char* erased) {
     if (n < 1 || n > count_) return StoreResult::NoMessage;
     if (!forChange_ || !hasStoreLength()) return StoreResult::Damaged;
     RedoRecord redo;
+    if (count_ == 1 || n == count_) {
+        if (ReadRecord(n, erased) != StoreResult::Done) return StoreResult::Failed;
+        if (fieldNumber(erased, field::TextNum) != n) return StoreResult::Damaged;
+    }
     if (count_ == 1) {
         // The only message takes the store with it; the next post starts afresh.
-        if (ReadRecord(n, erased) != StoreResult::Done) return StoreResult::Failed;
         redo.remove(kIndexName);
     } else if (n == count_) {
         // The newest message: nothing moves, the index is cut.
-        if (ReadRecord(n, erased) != StoreResult::Done) return StoreResult::Failed;
         char header[kHeaderSize];
         std::memcpy(header, header_, sizeof header);
         putNumber(header, field::TextCount, count_ - 1);

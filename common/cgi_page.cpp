@@ -109,6 +109,7 @@ int CgiPage::readConfig() {
     int atEnd = reader.readLine(line, sizeof line, stream);
     while (!atEnd) {
         if (line[0] != '\0' && line[0] != '#') {
+            bool lineMayBeCut = std::strlen(line) >= sizeof line - 2;
             reader.takeWord(word, sizeof word, line);
             if (std::strcmp(word, "BASE_DIR") == 0) {
                 copyField(baseDir, sizeof baseDir, line);
@@ -120,6 +121,10 @@ int CgiPage::readConfig() {
                 copyField(email, sizeof email, line);
             } else if (std::strcmp(word, "Password") == 0) {
                 copyField(password, sizeof password, line);
+            } else if (std::strcmp(word, "TRUSTED_PROXY") == 0) {
+                // A line cut at the buffer could end in a shortened, other
+                // address: trust nothing of it.
+                if (!lineMayBeCut) trustedProxies.addAll(line);
             } else if (std::strcmp(word, boardText) == 0) {
                 reader.takeWord(word, sizeof word, line);
                 reader.takeWord(boardMail, sizeof boardMail, line);

@@ -4,14 +4,19 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <string>
 
 #include "request.h"
+#include "visitor_address.h"
 
 constexpr int kTextSize = 256;
 constexpr char kVersion[] = "2.13";
 
 // The message of the error page when a board's lock cannot be had.
 constexpr char kCantLock[] = "<font color=228b22 size=3>The board is locked and cannot be changed now!!!</font><br>";
+// The message of the error page for an index that disagrees with its count
+// (printf format: the index's path).
+constexpr char kDamagedIndex[] = "<font color=228b22 size=3>The index file %s is damaged!!!</font><br>";
 
 class CgiPage {
 public:
@@ -72,6 +77,14 @@ public:
     char password[kTextSize];
     // BBS_DIR as configured: where the boards and the guessing record lie.
     char bbsDir[kTextSize];
+    // TRUSTED_PROXY lines: the reverse proxies believed about the visitor.
+    TrustedProxies trustedProxies;
+    // REMOTE_ADDR and X-Forwarded-For as the server passed them (null: absent).
+    const char* remoteAddr = nullptr;
+    const char* forwardedFor = nullptr;
+
+    // The visitor's address, once the configuration is read.
+    std::string visitor() const { return visitorAddress(remoteAddr, forwardedFor, trustedProxies); }
 
 protected:
     // Cuts `count` tokens off the query string into pairs 0 .. count-1.

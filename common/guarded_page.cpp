@@ -1,11 +1,14 @@
 #include "guarded_page.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #include "output.h"
 #include "permission.h"
 
 int GuardedPage::decodeRequest() {
+    remoteAddr = std::getenv("REMOTE_ADDR");
+    forwardedFor = std::getenv("HTTP_X_FORWARDED_FOR");
     decodeQueryPairs(2);
     boardNum = decimalValue(pairs[0].value);
     textNum = decimalValue(pairs[1].value);
@@ -14,7 +17,7 @@ int GuardedPage::decodeRequest() {
     passwordTooLong = std::strlen(first) >= sizeof postedPassword;
     copyField(postedPassword, sizeof postedPassword, passwordTooLong ? "" : first);
     int result = readConfig();
-    permission.compare(bbsDir, passwordTooLong ? nullptr : postedPassword, password);
+    permission.compare(bbsDir, visitor(), passwordTooLong ? nullptr : postedPassword, password);
     return result;
 }
 

@@ -40,8 +40,7 @@ public:
 
 }  // namespace
 
-std::string clientAddress() {
-    const char* address = std::getenv("REMOTE_ADDR");
+std::string clientAddress(const char* address) {
     std::string kept;
     for (const char* p = address ? address : ""; *p && kept.size() < kMaxAddress; ++p) {
         if (!isAddressByte(static_cast<unsigned char>(*p))) break;

@@ -34,7 +34,7 @@ struct GuessEntry {
 class GuessThrottle {
 public:
     // `stateDir` is BBS_DIR as configured (the empty text: the working
-    // directory); `address` the client's (REMOTE_ADDR).
+    // directory); `address` the visitor's, as clientAddress keeps it.
     GuessThrottle(const char* stateDir, const char* address, std::time_t now);
 
     // True while the address is shut out.
@@ -61,6 +61,6 @@ private:
     std::time_t now_;
 };
 
-// Client address as the throttle keys it: REMOTE_ADDR cut to what an
-// address may hold, "unknown" when the server gave none.
-std::string clientAddress();
+// The visitor's address as the throttle keys it: cut to what an address
+// may hold, "unknown" when there is none.
+std::string clientAddress(const char* address);

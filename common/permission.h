@@ -19,19 +19,20 @@ bool isPasswordHash(const char* configured);
 
 // The check of every change that needs the password, in two steps: the
 // comparison, slow with a hash, may run before the board is locked; the
-// decision counts a wrong password against the client (REMOTE_ADDR).
+// decision counts a wrong password against the visitor's address.
 class ChangePermission {
 public:
-    // `stateDir` is the configured BBS_DIR; `posted` null stands for a
-    // value that never matches. A client shut out for guessing costs no
-    // comparison.
-    void compare(const char* stateDir, const char* posted, const char* configured);
+    // `stateDir` is the configured BBS_DIR; `visitor` the address counted;
+    // `posted` null stands for a value that never matches. A visitor shut
+    // out for guessing costs no comparison.
+    void compare(const char* stateDir, const std::string& visitor, const char* posted, const char* configured);
 
     // 1 when the client is not shut out and the password matched; else -1.
     int decide();
 
 private:
     std::string stateDir_;
+    std::string visitor_;
     bool compared_ = false;
     bool counted_ = false;
     bool shutOut_ = false;
@@ -39,7 +40,7 @@ private:
 };
 
 // Both steps at once.
-int checkChangePassword(const char* stateDir, const char* posted, const char* configured);
+int checkChangePassword(const char* stateDir, const std::string& visitor, const char* posted, const char* configured);
 
 // Each program's own line of the denial page.
 constexpr char kEditDenied[] = "<font color=454545 size=-1>손님은 수정하기 권한이 없습니다.</font><br>";

@@ -22,9 +22,12 @@ int eraseMessage(GuardedPage& page, BoardStore& store) {
         case StoreResult::Done:
             printRemovedPage(page);
             return 1;
-        case StoreResult::Damaged:
-            emit("The index file %s is damaged.%c", page.path, NL);
+        case StoreResult::Damaged: {
+            char message[2 * kTextSize];
+            std::snprintf(message, sizeof message, kDamagedIndex, page.path);
+            page.showErrorPage(message);
             return -1;
+        }
         case StoreResult::NoMessage:
             emit("There's no message %d in %s.%c", n, kIndexName, NL);
             return -1;

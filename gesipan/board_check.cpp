@@ -88,6 +88,57 @@ bool sameButNumber(const std::string& a, const std::string& b) {
     return a.compare(from, std::string::npos, b, from, std::string::npos) == 0;
 }
 
+// The last record of an index cut short (a power cut lost its end), made
+// whole again when what is left can be matched: its number follows the
+// whole records, every text before FileName is whole, the count says it
+// was committed, and exactly one plain body file that no whole record names
+// has a serial above all they name (and starts with what is left of
+// FileName). Empty, with `why` set, when it cannot be matched.
+std::string keptCutRecord(const std::string& tail, const std::vector<std::string>& records, bool committed,
+                          const std::string& dir, const std::vector<std::string>& names, std::string* why) {
+    const std::size_t texts = static_cast<std::size_t>(field::FileName.offset);
+    if (!committed) {
+        *why = "TextCount does not count it, so it was never committed";
+        return "";
+    }
+    if (tail.size() < texts) {
+        *why = printed("its texts are cut (%zu of the %zu bytes before FileName are left)", tail.size(), texts);
+        return "";
+    }
+    std::string record = tail + std::string(static_cast<std::size_t>(kRecordSize) - tail.size(), '\0');
+    if (fieldText(record.data(), field::TextNum) != std::to_string(records.size() + 1)) {
+        *why = printed("its TextNum \"%s\" does not follow record %zu", fieldText(record.data(), field::TextNum).c_str(),
+                       records.size());
+        return "";
+    }
+    std::set<std::string> named;
+    long long highest = 0;
+    for (const std::string& r : records) {
+        const std::string name = fieldText(r.data(), field::FileName);
+        named.insert(name);
+        if (serialOf(name) > highest) highest = serialOf(name);
+    }
+    std::vector<std::string> candidates;
+    for (const std::string& name : names) {
+        if (serialOf(name) > highest && !named.count(name) && kindOf(dir, name) == Kind::Plain) candidates.push_back(name);
+    }
+    if (candidates.size() != 1) {
+        *why = candidates.empty() ? "no body file that no record names follows the others"
+                                  : printed("%zu body files could be its own", candidates.size());
+        return "";
+    }
+    const std::string left = tail.substr(texts, tail.find('\0', texts) == std::string::npos
+                                                    ? std::string::npos
+                                                    : tail.find('\0', texts) - texts);
+    const bool nameWhole = tail.find('\0', texts) != std::string::npos;
+    if (candidates[0].compare(0, left.size(), left) != 0 || (nameWhole && left != candidates[0])) {
+        *why = "what is left of its FileName is not " + candidates[0];
+        return "";
+    }
+    putText(&record[0], field::FileName, candidates[0].c_str());
+    return record;
+}
+
 Analysis analyse(int board, const std::string& dir, const BoardView& view, const CheckOptions& options) {
     Analysis a;
     auto problem = [&a](const std::string& text) { a.problems.push_back(text); };
@@ -126,6 +177,19 @@ Analysis analyse(int board, const std::string& dir, const BoardView& view, const
         const std::string countText = fieldText(header.data(), field::TextCount);
         const int count = fieldNumber(header.data(), field::TextCount);
         const bool countValid = headerWhole && count >= 0 && count <= kMaxMessages;
+        if (body % kRecordSize != 0) {
+            std::string why;
+            const bool committed = countValid && static_cast<std::size_t>(count) == whole + 1;
+            std::string kept = keptCutRecord(index.substr(kHeaderSize + whole * kRecordSize), records, committed, dir,
+                                             view.names, &why);
+            if (kept.empty()) {
+                a.actions.push_back(printed("the record cut short after record %zu dropped: %s", whole, why.c_str()));
+            } else {
+                records.push_back(kept);
+                a.actions.push_back(printed("the record cut short after record %zu kept as record %zu with body file %s",
+                                            whole, whole + 1, fieldText(kept.data(), field::FileName).c_str()));
+            }
+        }
         // A record equal to the one before it but for TextNum is the same
         // message twice: the older program's erase leaves such a copy.
         std::vector<std::string> unique;

@@ -96,6 +96,16 @@ bool replaceConfig(const std::string& path, const std::string& text, std::string
     return false;
 }
 
+// Characters as a browser's maxlength counts them: UTF-8 continuation
+// bytes do not start one.
+std::size_t typedLength(const std::string& text) {
+    std::size_t characters = 0;
+    for (unsigned char c : text) {
+        if ((c & 0xC0) != 0x80) ++characters;
+    }
+    return characters;
+}
+
 bool readNewPassword(std::FILE* in, std::FILE* prompt, std::string* password, std::string* error) {
     const int fd = fileno(in);
     const bool terminal = ::isatty(fd) != 0;
@@ -125,8 +135,8 @@ bool readNewPassword(std::FILE* in, std::FILE* prompt, std::string* password, st
         *error = "the two passwords differ";
     } else if (first.empty()) {
         *error = "an empty password would close editing and erasing";
-    } else if (first.size() >= static_cast<std::size_t>(kTextSize)) {
-        *error = "a password of 256 bytes or more can never be posted";
+    } else if (typedLength(first) > kFormPasswordLength) {
+        *error = "the forms take at most 10 characters of a password, so a longer one could never be typed";
     } else {
         *password = first;
         return true;

@@ -4,6 +4,12 @@
 #include <cstdio>
 #include <string>
 
+// The password fields of the edit and erase forms take this many characters.
+constexpr std::size_t kFormPasswordLength = 10;
+
+// Characters of a UTF-8 text, as a form field counts them.
+std::size_t typedLength(const std::string& text);
+
 // A yescrypt hash of `password`; empty when crypt fails.
 std::string hashPassword(const std::string& password);
 
@@ -18,5 +24,5 @@ bool replaceConfig(const std::string& path, const std::string& text, std::string
 
 // Reads the new password twice: from the terminal without echo, or two
 // lines of `in` when it is no terminal. False (and `error`) when they
-// differ, are empty or cannot be read.
+// differ, are empty, are longer than the forms take, or cannot be read.
 bool readNewPassword(std::FILE* in, std::FILE* prompt, std::string* password, std::string* error);

@@ -13,7 +13,7 @@ namespace {
 
 const char kCantOpen[] = "<font color=228b22 size=3>Can't open %s.</font><br>";
 const char kCantWrite[] = "<font color=228b22 size=3>Can't write %s.</font><br>";
-const char kDamaged[] = "<font color=228b22 size=3>The index file %s is damaged!!!</font><br>";
+const char* const kDamaged = kDamagedIndex;
 const char kPathTooLong[] = "<font color=228b22 size=3>The board's file path is too long!!!</font><br>";
 const char kNoBoard[] = "<font color=228b22 size=3>There is no board number like that!!!</font><br>";
 

@@ -8,9 +8,11 @@
 #include "permission.h"
 
 int SubmitPage::decodeRequest() {
+    remoteAddr = std::getenv("REMOTE_ADDR");
+    forwardedFor = std::getenv("HTTP_X_FORWARDED_FOR");
     remoteHost = std::getenv("REMOTE_HOST");
     // Servers may leave REMOTE_HOST out and give only the address.
-    if (!remoteHost) remoteHost = std::getenv("REMOTE_ADDR");
+    if (!remoteHost) remoteHost = remoteAddr;
     if (!remoteHost) remoteHost = "";
     const char* length = std::getenv("CONTENT_LENGTH");
     contentLength = length ? decimalValue(length) : 0;
@@ -25,15 +27,21 @@ int SubmitPage::decodeRequest() {
     decodeQueryPairs(2);
     boardNum = decimalValue(pairs[0].value);
     textNum = decimalValue(pairs[1].value);
-    // The limit is checked before anything is read, and again for a server
-    // that gives no length: then at most the limit is read.
+    // No length, or 0, is no form body. The limit is checked before anything
+    // is read, and again for a negative length, which reads to the end of
+    // input: then at most the limit is read.
     bool overSize = contentLength > kMaxFormBody;
-    if (!overSize) {
+    if (!overSize && contentLength != 0) {
         postedCount = decodeFormBody(stdin, contentLength > 0 ? contentLength : kMaxFormBody, pairs);
         if (pairCount < postedCount) pairCount = postedCount;
-        overSize = contentLength <= 0 && std::getc(stdin) != EOF;
+        overSize = contentLength < 0 && std::getc(stdin) != EOF;
     }
     int result = readConfig();
+    // Behind a trusted proxy its name and address are the proxy's own.
+    if (forwardedByTrustedProxy(remoteAddr, forwardedFor, trustedProxies)) {
+        forwardedHost = visitor();
+        remoteHost = forwardedHost.c_str();
+    }
     copyField(path, sizeof path, boardDir);
     if (overSize) {
         char message[kTextSize];
@@ -58,7 +66,7 @@ int SubmitPage::hasRequiredFields() const {
 
 void SubmitPage::requireEditPermission() {
     if (textNum == -1) return;
-    if (checkChangePassword(bbsDir, posted(6), password) > 0) return;
+    if (checkChangePassword(bbsDir, visitor(), posted(6), password) > 0) return;
     showDenialPage(*this, kEditDenied);
     endRun(0);
 }

@@ -41,6 +41,8 @@ public:
     // The body file's bytes as stored; the page shows them from here.
     std::string storedBody;
     const char* remoteHost = nullptr;
+    // The visitor named by a trusted proxy; remoteHost then points here.
+    std::string forwardedHost;
     char timeText[20] = "";
     char dateText[20] = "";
     char stampText[52] = "";

@@ -1,8 +1,14 @@
 #!/usr/bin/env bash
 # Builds the six programs and the images, lays out a site and serves it with
 # lighttpd in the foreground.
-#   bash scripts/site.sh [--listen ADDRESS] [--port N] [--dir DIR]
+#   bash scripts/site.sh [--listen ADDRESS] [--port N] [--dir DIR] [--boards-here | --boards-elsewhere]
+#   bash scripts/site.sh --boards-only [--dir DIR]
 # ADDRESS is where lighttpd listens: 127.0.0.1 unless told otherwise.
+# --boards-only readies the boards of GuestBook.conf (directories, owner,
+# title images) and ends; it may run while the site serves.
+# A GuestBook.conf whose BBS_DIR lies outside DIR (one copied from another
+# site) is refused unless --boards-here rewrites it to DIR/boards/ or
+# --boards-elsewhere accepts it (boards on a shared mount).
 # Started as root, lighttpd and the programs run as the web user (www-data,
 # or a system user "gesipan" made for it): it may read GuestBook.conf and
 # change the board directories, nothing else. Started as anyone else, they
@@ -16,12 +22,17 @@ repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 port=8080
 address=127.0.0.1
 dir="$repo/site"
-usage="usage: bash scripts/site.sh [--listen ADDRESS] [--port N] [--dir DIR]"
+boards_only=""
+boards_where=""
+usage="usage: bash scripts/site.sh [--listen ADDRESS] [--port N] [--dir DIR] [--boards-here | --boards-elsewhere]
+       bash scripts/site.sh --boards-only [--dir DIR]"
 while [ $# -gt 0 ]; do
   case "$1" in
     --port)   port="${2:?--port needs a number}"; shift 2 ;;
     --listen) address="${2:?--listen needs an address}"; shift 2 ;;
     --dir)    dir="${2:?--dir needs a directory}"; shift 2 ;;
+    --boards-only) boards_only=1; shift ;;
+    --boards-here | --boards-elsewhere) boards_where="$1"; shift ;;
     *) echo "$usage" >&2; exit 2 ;;
   esac
 done
@@ -34,18 +45,134 @@ case "$address" in ''|*[!A-Za-z0-9.:_-]*) echo "site: not an address: $address" 
 bind="$address"
 case "$bind" in *:*) bind="[$bind]" ;; esac
 
-. "$repo/scripts/packages.sh"
-install_missing_packages g++ cmake make lighttpd libcrypt-dev
+# Something answers on the port: most likely this site, already serving.
+# Said before anything changes, rather than when lighttpd fails to bind.
+refuse_taken_port() {
+  local probe="$address"
+  case "$probe" in 0.0.0.0) probe=127.0.0.1 ;; ::) probe=::1 ;; esac
+  if (exec 3<>"/dev/tcp/$probe/$port") 2>/dev/null; then
+    echo "site: a server already listens on $bind:$port, most likely this site." >&2
+    echo "site: to add a board while it serves, add its line to GuestBook.conf and run" >&2
+    echo "        bash scripts/site.sh --boards-only --dir $dir" >&2
+    echo "site: to refresh the programs, stop it first (Ctrl-C where it runs), or choose another --port." >&2
+    exit 1
+  fi
+}
 
-build="$repo/build-release"
-if [ -n "${GESIPAN_SITE_BIN:-}" ]; then
-  # The test command lays out sites from the programs it has built already.
-  bin="$GESIPAN_SITE_BIN"
-else
-  cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Release -DGESIPAN_TESTS=OFF >/dev/null
-  cmake --build "$build" -j2
-  bin="$build/bin"
-fi
+# The boards of another site's GuestBook.conf (a restored copy) would take
+# this site's posts: refuse one whose boards lie outside this site, unless
+# told to rewrite it here or that the boards lie elsewhere on purpose.
+check_boards_inside_site() {
+  local outside
+  outside="$(board_dirs | while read -r _ _ board; do
+    case "$(realpath -ms "$board")/" in "$root"/*) ;; *) echo "$board" ;; esac
+  done | head -n 1)"
+  [ -n "$outside" ] || return 0
+  case "$boards_where" in
+    --boards-elsewhere) return 0 ;;
+    --boards-here) rewrite_bbs_dir; return 0 ;;
+  esac
+  echo "site: GuestBook.conf keeps its boards outside $root (board directory $outside):" >&2
+  echo "site: posts to this site would change those boards. Either set the line" >&2
+  echo "        BBS_DIR $root/boards/" >&2
+  echo "site: in $conf (or rerun with --boards-here to have it set)," >&2
+  echo "site: or, when the boards lie elsewhere on purpose (a shared mount), rerun with --boards-elsewhere." >&2
+  exit 1
+}
+
+# Every BBS_DIR line becomes this site's boards/; written beside with the
+# file's owner and mode, then renamed over it.
+rewrite_bbs_dir() {
+  rm -f "$conf.new"
+  cp -p "$conf" "$conf.new"
+  awk -v dir="$root/boards/" '
+    { line = $0; sub(/\r$/, "", line); split(line, w, /[ \t]+/) }
+    (w[1] == "BBS_DIR" || (w[1] == "" && w[2] == "BBS_DIR")) { print "BBS_DIR " dir; next }
+    { print }' "$conf" >"$conf.new"
+  mv -f "$conf.new" "$conf"
+  echo "site: GuestBook.conf: BBS_DIR set to $root/boards/"
+}
+
+# Every board line of the configuration, as "NUMBER IMAGE BOARD_DIRECTORY",
+# the directory formed as the programs form it: the BBS_DIR read so far,
+# the number and "/"; a relative BBS_DIR is relative to cgi-bin/.
+board_dirs() {
+  tr -d '\r' <"$conf" | awk -v cgi="$root/cgi-bin/" '
+    $1 ~ /^#/ { next }
+    $1 == "BBS_DIR" { sub(/^[ \t]*BBS_DIR[ \t]*/, ""); sub(/[ \t]+$/, ""); bbs = $0; next }
+    $1 ~ /^-?[0-9]+$/ && NF >= 2 {
+      d = bbs; if (substr(d, 1, 1) != "/") d = cgi d
+      print $1, $2, d $1 "/"
+    }'
+}
+
+# The board directories for the web user, the guessing limit's directory,
+# and the title images not drawn yet. Changes no file the programs use, so
+# it may run while the site serves.
+ready_boards() {
+  local boards number image board
+  boards="$(board_dirs)"
+  local title_args=()
+  while read -r number image board; do
+    [ -n "$number" ] || continue
+    # The programs match the line against the number as they print it.
+    if ! [[ "$number" =~ ^(0|[1-9][0-9]{0,9})$ ]] || [ "$number" -gt 2147483647 ]; then
+      echo "site: board line \"$number $image\": only numbers 0 to 2147483647 without leading zeros are readied; skipped" >&2
+      continue
+    fi
+    if [[ "$image" =~ ^[A-Za-z0-9_]+\.gif$ ]]; then
+      title_args+=("$number" "$image")
+    else
+      echo "site: board $number: the server serves Image/NAME.gif only (letters, digits, _); $image not drawn" >&2
+    fi
+    if [ -L "${board%/}" ]; then
+      # The owner's link (to another disk, say) is theirs to keep right.
+      echo "site: board $number: ${board%/} is a symbolic link; left as it is" >&2
+      continue
+    fi
+    if [ ! -d "$board" ]; then
+      mkdir -p "$board"
+      [ -n "$web_user" ] || chmod 755 "$board"
+    fi
+    if [ -n "$web_user" ]; then
+      # -R does not follow links; a board set up by an earlier root run is handed over.
+      chown -R "$web_user:$web_group" "$board"
+      chmod 750 "$board"
+    fi
+  done <<<"$boards"
+  # The guessing limit keeps its count here; the programs never make it, and
+  # without it they count nothing.
+  local throttle="$root/boards/throttle"
+  if [ -L "$throttle" ]; then
+    echo "site: $throttle is a symbolic link; left as it is" >&2
+  else
+    mkdir -p "$throttle"
+    if [ -n "$web_user" ]; then
+      chown -R "$web_user:$web_group" "$throttle"
+      chmod 750 "$throttle"
+    fi
+  fi
+  if [ ${#title_args[@]} -eq 0 ]; then
+    echo "site: GuestBook.conf names no board; add a line such as \"1 title1.gif\"" >&2
+  fi
+  "$tools/make_images" "$root/Image" "${title_args[@]}"
+}
+
+# The operator's tools live in bin/, outside every directory a server
+# serves or runs; a copy that an older layout left in cgi-bin/ is named.
+install_tools() {
+  local tool
+  mkdir -p "$root/bin"
+  [ -z "$web_user" ] || chmod go-w,a+rx "$root/bin"
+  for tool in gesipan make_images; do
+    cp "$bin/$tool" "$root/bin/$tool.new"
+    chmod 755 "$root/bin/$tool.new"
+    mv -f "$root/bin/$tool.new" "$root/bin/$tool"
+  done
+  if [ -e "$root/cgi-bin/gesipan" ]; then
+    echo "site: $root/cgi-bin/gesipan is left from an older layout; the tool is now $root/bin/gesipan: remove the old one" >&2
+  fi
+}
 
 web_user=""
 if [ "$(id -u)" -eq 0 ]; then
@@ -57,6 +184,35 @@ if [ "$(id -u)" -eq 0 ]; then
     web_user=gesipan
   fi
   web_group="$(id -gn "$web_user")"
+fi
+
+if [ -n "$boards_only" ]; then
+  root="$(cd "$dir" 2>/dev/null && pwd)" || { echo "site: $dir is no site; run the site command without --boards-only first" >&2; exit 1; }
+  conf="$root/cgi-bin/GuestBook.conf"
+  tools="$root/bin"
+  if [ ! -f "$conf" ] || [ -L "$conf" ] || [ ! -x "$tools/make_images" ]; then
+    echo "site: $root is not laid out by this site command; run it without --boards-only first" >&2
+    exit 1
+  fi
+  check_boards_inside_site
+  ready_boards
+  echo "Boards readied in $root/boards/"
+  exit 0
+fi
+
+refuse_taken_port
+
+. "$repo/scripts/packages.sh"
+install_missing_packages g++ cmake make lighttpd libcrypt-dev
+
+build="$repo/build-release"
+if [ -n "${GESIPAN_SITE_BIN:-}" ]; then
+  # The test command lays out sites from the programs it has built already.
+  bin="$GESIPAN_SITE_BIN"
+else
+  cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Release -DGESIPAN_TESTS=OFF >/dev/null
+  cmake --build "$build" -j2
+  bin="$build/bin"
 fi
 
 mkdir -p "$dir"
@@ -80,11 +236,8 @@ for program in ListPage ShowPage FormPage SavePage EditPage DropPage; do
     echo "site: $program is not built yet; its pages will be missing" >&2
   fi
 done
-# The owner's tool, beside the programs but not a CGI program: the server
-# runs only names ending in .exe.
-cp "$bin/gesipan" "$root/cgi-bin/gesipan.new"
-chmod 755 "$root/cgi-bin/gesipan.new"
-mv -f "$root/cgi-bin/gesipan.new" "$root/cgi-bin/gesipan"
+install_tools
+tools="$root/bin"
 
 conf="$root/cgi-bin/GuestBook.conf"
 if [ ! -e "$conf" ]; then
@@ -103,7 +256,7 @@ CONF
   mv "$conf.new" "$conf"
   umask "$umask_was"
   # Kept in the file as its crypt hash only.
-  printf '%s\n%s\n' "$password" "$password" | "$root/cgi-bin/gesipan" --conf "$conf" password >/dev/null
+  printf '%s\n%s\n' "$password" "$password" | "$tools/gesipan" --conf "$conf" password >/dev/null
   echo "Editing and erasing password (shown only now): $password"
 fi
 if [ -L "$conf" ]; then
@@ -116,61 +269,8 @@ if [ -n "$web_user" ]; then
   chmod 640 "$conf"
 fi
 
-# Every board line of the configuration, as "NUMBER IMAGE BOARD_DIRECTORY",
-# the directory formed as the programs form it: the BBS_DIR read so far,
-# the number and "/"; a relative BBS_DIR is relative to cgi-bin/.
-boards="$(tr -d '\r' <"$conf" | awk -v cgi="$root/cgi-bin/" '
-  $1 ~ /^#/ { next }
-  $1 == "BBS_DIR" { sub(/^[ \t]*BBS_DIR[ \t]*/, ""); sub(/[ \t]+$/, ""); bbs = $0; next }
-  $1 ~ /^-?[0-9]+$/ && NF >= 2 {
-    d = bbs; if (substr(d, 1, 1) != "/") d = cgi d
-    print $1, $2, d $1 "/"
-  }')"
-
-title_args=()
-while read -r number image board; do
-  [ -n "$number" ] || continue
-  # The programs match the line against the number as they print it.
-  if ! [[ "$number" =~ ^(0|[1-9][0-9]{0,9})$ ]] || [ "$number" -gt 2147483647 ]; then
-    echo "site: board line \"$number $image\": only numbers 0 to 2147483647 without leading zeros are readied; skipped" >&2
-    continue
-  fi
-  if [[ "$image" =~ ^[A-Za-z0-9_]+\.gif$ ]]; then
-    title_args+=("$number" "$image")
-  else
-    echo "site: board $number: the server serves Image/NAME.gif only (letters, digits, _); $image not drawn" >&2
-  fi
-  if [ -L "${board%/}" ]; then
-    # The owner's link (to another disk, say) is theirs to keep right.
-    echo "site: board $number: ${board%/} is a symbolic link; left as it is" >&2
-    continue
-  fi
-  if [ ! -d "$board" ]; then
-    mkdir -p "$board"
-    [ -n "$web_user" ] || chmod 755 "$board"
-  fi
-  if [ -n "$web_user" ]; then
-    # -R does not follow links; a board set up by an earlier root run is handed over.
-    chown -R "$web_user:$web_group" "$board"
-    chmod 750 "$board"
-  fi
-done <<<"$boards"
-# The guessing limit keeps its count here; the programs never make it, and
-# without it they count nothing.
-throttle="$root/boards/throttle"
-if [ -L "$throttle" ]; then
-  echo "site: $throttle is a symbolic link; left as it is" >&2
-else
-  mkdir -p "$throttle"
-  if [ -n "$web_user" ]; then
-    chown -R "$web_user:$web_group" "$throttle"
-    chmod 750 "$throttle"
-  fi
-fi
-if [ ${#title_args[@]} -eq 0 ]; then
-  echo "site: GuestBook.conf names no board; add a line such as \"1 title1.gif\"" >&2
-fi
-"$bin/make_images" "$root/Image" "${title_args[@]}"
+check_boards_inside_site
+ready_boards
 
 config="$root/lighttpd.conf"
 sed -e "s|@ADDRESS@|$bind|g" -e "s|@PORT@|$port|g" -e "s|@ROOT@|$root|g" \

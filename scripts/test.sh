@@ -15,6 +15,10 @@ install_missing_packages clang libclang-rt-14-dev
 # would start one on port 80), Debian's Chromium, curl, Node; a Korean font
 # so the screenshots are legible.
 install_missing_packages lighttpd apache2-bin chromium curl fonts-nanum
+# Debian's Apache layout (conf-available, serve-cgi-bin, a2enconf) for the
+# test that enables the site the way the README says in a copy of it. Where
+# services start on install, this also starts Debian's own on port 80.
+install_missing_packages apache2
 # Two web servers sharing one board on a GlusterFS volume (FUSE mounts).
 install_missing_packages glusterfs-server glusterfs-client
 command -v node >/dev/null || install_missing_packages nodejs

@@ -79,18 +79,30 @@ TEST_F(FormSize, AClaimedLengthOverTheLimitIsRefusedBeforeReading) {
     EXPECT_FALSE(site.boardFileExists(1, "guestbook1.html"));
 }
 
-TEST_F(FormSize, WithoutALengthAtMostTheLimitIsRead) {
-    CgiResult small = post("name=Kim&e=&h=&subject=S&body=short", "", true);
+TEST_F(FormSize, ANegativeLengthReadsAtMostTheLimit) {
+    CgiResult small = post("name=Kim&e=&h=&subject=S&body=short", "-1");
     EXPECT_EQ(small.status, 0);
     EXPECT_EQ(site.readBoardFile(1, "guestbook1.html"), "short");
 
     for (std::size_t size : {kLimit + 1, 4 * kLimit}) {
-        CgiResult result = post(formOf(size), "", true);
+        CgiResult result = post(formOf(size), "-2147483648");
         EXPECT_EQ(result.status, 1) << size;
         EXPECT_NE(pageOf(result).find(kRefusal), std::string::npos) << size;
     }
     EXPECT_FALSE(site.boardFileExists(1, "guestbook2.html"));
-    // A body of exactly the limit without a length still posts.
-    EXPECT_EQ(post(formOf(kLimit), "", true).status, 0);
+    // A body of exactly the limit with a negative length still posts.
+    EXPECT_EQ(post(formOf(kLimit), "-5").status, 0);
     EXPECT_TRUE(site.boardFileExists(1, "guestbook2.html"));
+}
+
+TEST_F(FormSize, NoLengthOrZeroReadsNoBody) {
+    // The form pairs on standard input are never read: the missing-fields
+    // page, and nothing stored.
+    for (bool absent : {true, false}) {
+        CgiResult result = post("name=Kim&e=&h=&subject=S&body=short", absent ? "" : "0", absent);
+        EXPECT_EQ(result.status, 0) << absent;
+        EXPECT_NE(pageOf(result).find("You should write your name, title and comment!!!"), std::string::npos) << absent;
+    }
+    EXPECT_FALSE(site.boardFileExists(1, "guestbook.dat"));
+    EXPECT_FALSE(site.boardFileExists(1, "guestbook1.html"));
 }

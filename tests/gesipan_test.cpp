@@ -168,6 +168,75 @@ TEST_F(GesipanRun, RecordCutShort) {
     EXPECT_EQ(fieldAt(site.readBoardFile(1, "guestbook.dat"), 0, 10), "4");
 }
 
+TEST_F(GesipanRun, ACommittedRecordCutShortKeepsWhatCanBeMatched) {
+    // A power cut lost the end of the last record after its post was
+    // counted; its body file is there.
+    const std::string whole = indexOfMessages(4, 1);
+    for (std::size_t left = 10; left < 410; left += 10) {
+        SCOPED_TRACE(left);
+        storeMessages(4);
+        site.writeBoardFile(1, "guestbook.dat", whole.substr(0, 125 + 3 * 410 + left));
+        const std::string problem = "guestbook.dat: " + std::to_string(left) + " bytes of a record cut short after record 3";
+        ToolResult repaired = tool("repair --orphans 1");
+        EXPECT_EQ(repaired.status, 0) << repaired.out;
+        EXPECT_NE(repaired.out.find("board 1: found: " + problem), std::string::npos) << repaired.out;
+        const std::string index = site.readBoardFile(1, "guestbook.dat");
+        if (left >= 310) {
+            // Number and texts whole, the name from the one body file that follows.
+            EXPECT_NE(repaired.out.find("kept as record 4 with body file guestbook4.html"), std::string::npos) << repaired.out;
+            EXPECT_EQ(listed(), (std::vector<std::string>{"Subject 4", "Subject 3", "Subject 2", "Subject 1"}));
+            ASSERT_EQ(index.size(), 125u + 4 * 410);
+            EXPECT_EQ(record(index, 4).substr(0, 310), record(whole, 4).substr(0, 310));
+            EXPECT_EQ(fieldAt(index, 125 + 3 * 410 + 310, 100), "guestbook4.html");
+            EXPECT_EQ(site.readBoardFile(1, body(4)), "body 4");
+        } else {
+            EXPECT_NE(repaired.out.find("dropped: its texts are cut (" + std::to_string(left) + " of the 310"),
+                      std::string::npos)
+                << repaired.out;
+            EXPECT_EQ(listed(), kThreeNewestFirst);
+            EXPECT_EQ(index.size(), 125u + 3 * 410);
+            EXPECT_EQ(site.readBoardFile(1, "orphan-" + body(4)), "body 4");
+        }
+        EXPECT_EQ(tool("check 1").status, 0);
+        for (const std::string& name : {std::string("guestbook.dat"), "orphan-" + body(4), body(4)}) {
+            ::unlink((site.boardDir(1) + name).c_str());
+        }
+    }
+}
+
+TEST_F(GesipanRun, ACutRecordIsNotGivenABodyThatCannotBeMatched) {
+    const std::string whole = indexOfMessages(4, 1);
+    const std::string cut = whole.substr(0, 125 + 3 * 410 + 320);
+    struct Case {
+        const char* what;
+        std::string index;
+        std::vector<std::string> extraBodies;
+        bool bodyFour;
+        const char* why;
+    };
+    std::string uncounted = cut;
+    uncounted.replace(10, 2, "3\0", 2);
+    std::string wrongName = cut;
+    wrongName.replace(125 + 3 * 410 + 310, 10, "guestbook5");
+    const std::vector<Case> cases = {
+        {"not counted", uncounted, {}, true, "mended by the store's recovery: guestbook.dat: 320 bytes of a record cut short"},
+        {"no body file", cut, {}, false, "no body file that no record names follows the others"},
+        {"two candidates", cut, {body(5)}, true, "2 body files could be its own"},
+        {"another name", wrongName, {}, true, "what is left of its FileName is not guestbook4.html"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        storeMessages(3);
+        if (c.bodyFour) site.writeBoardFile(1, body(4), "body 4");
+        for (const std::string& extra : c.extraBodies) site.writeBoardFile(1, extra, "extra");
+        site.writeBoardFile(1, "guestbook.dat", c.index);
+        ToolResult repaired = tool("repair 1");
+        EXPECT_NE(repaired.out.find(c.why), std::string::npos) << repaired.out;
+        EXPECT_EQ(listed(), kThreeNewestFirst);
+        for (const std::string& name : {body(4), body(5)}) ::unlink((site.boardDir(1) + name).c_str());
+    }
+}
+
 TEST_F(GesipanRun, BodyFileMissingGetsAnEmptyOne) {
     storeMessages(3);
     ::unlink((site.boardDir(1) + body(2)).c_str());
@@ -287,6 +356,15 @@ TEST_F(GesipanRun, PasswordWritesAHashTheProgramsAccept) {
     EXPECT_EQ(tool("password", "one\ntwo\n").status, 1);
     EXPECT_EQ(readFile(conf), before);
     EXPECT_EQ(tool("password", "").status, 1);
+    // What the forms' password fields (maxlength=10) cannot send.
+    for (const char* tooLong : {"toolongpassword\ntoolongpassword\n", "elevenchars\nelevenchars\n",
+                                "\xED\x95\x9C" "1234567890\n\xED\x95\x9C" "1234567890\n"}) {
+        ToolResult refused = tool("password", tooLong);
+        EXPECT_EQ(refused.status, 1) << tooLong;
+        EXPECT_NE(refused.err.find("at most 10 characters"), std::string::npos) << refused.err;
+        EXPECT_EQ(readFile(conf), before);
+    }
+    EXPECT_EQ(tool("password", "\xED\x95\x9C" "123456789\n\xED\x95\x9C" "123456789\n").status, 0);
 
     ToolResult set = tool("password", "new pass\nnew pass\n");
     ASSERT_EQ(set.status, 0) << set.err;

@@ -67,10 +67,12 @@ for (const server of servers) test(`planted script runs nowhere, the confirm dia
   await writeFile(join(board, 'guestbook.dat'), index);
   await writeFile(join(board, 'guestbook1.html'), plantedBody);
   const showUrl = `${site.baseUrl}/cgi-bin/ShowPage.exe?BoardNum=1&TextNum=1`;
-  const unfiltered = join(site.root, 'cgi-bin', 'Unfiltered.exe');
+  // The servers run the six programs' names only: the raw page stands in
+  // for FormPage, which this test needs no further.
+  const unfiltered = join(site.root, 'cgi-bin', 'FormPage.exe');
   await writeFile(unfiltered, unfilteredPage(board));
   await chmod(unfiltered, 0o755);
-  const rawUrl = `${site.baseUrl}/cgi-bin/Unfiltered.exe?BoardNum=1&TextNum=1`;
+  const rawUrl = `${site.baseUrl}/cgi-bin/FormPage.exe?BoardNum=1&TextNum=1`;
 
   // The two handlers' hashes, computed from the page as it goes out: EUC-KR
   // bytes, which a browser decodes and hashes as the UTF-8 of their text.

@@ -7,8 +7,12 @@
 //     $GESIPAN_BIN/make_images, boards/1/; then serves it on a free
 //     127.0.0.1 port with lighttpd -D, configured from deploy/lighttpd.conf.in,
 //     or with options.server 'apache': Debian's apache2 in the foreground
-//     with deploy/apache-site.conf.in (the README's configuration), or
-//     'nginx' with deploy/nginx-site.conf.in.
+//     with deploy/apache-site.conf.in (the README's configuration), or with
+//     options.server 'debian-apache': a copy of Debian's /etc/apache2 with the
+//     site's file enabled as the README says (a2enmod, a2enconf, a Listen on
+//     the loopback), beside Debian's serve-cgi-bin; options.confName names
+//     that file ('gesipan', which sorts before serve-cgi-bin, by default).
+//     options.server 'nginx' serves it with deploy/nginx-site.conf.in.
 //     options.mode 'fastcgi' puts the pages behind the responder
 //     ($GESIPAN_BIN/gesipan-fcgi, started by spawn-fcgi in cgi-bin/ on
 //     run/gesipan.sock): lighttpd's mod_fastcgi, Apache's mod_proxy_fcgi
@@ -46,9 +50,9 @@ function binDir() {
   return bin;
 }
 
-function run(command, args) {
+function run(command, args, env = process.env) {
   return new Promise((resolve, reject) => {
-    const child = spawn(command, args, { stdio: ['ignore', 'ignore', 'pipe'] });
+    const child = spawn(command, args, { stdio: ['ignore', 'ignore', 'pipe'], env });
     let err = '';
     child.stderr.on('data', (d) => { err += d; });
     child.on('error', reject);
@@ -118,6 +122,32 @@ function apacheConfig(root, port, user, mode) {
   if (user) lines.push(`User ${user}`, `Group ${user}`);
   lines.push(`Include ${root}/apache/site.conf`);
   return lines.join('\n') + '\n';
+}
+
+// Debian's Apache, its configuration copied into the site so that a2enmod
+// and a2enconf (which follow APACHE_CONFDIR) change the copy only.
+async function debianApache(root, confName, mode) {
+  const etc = join(root, 'apache');
+  await run('cp', ['-a', '/etc/apache2', etc]);
+  const env = {
+    ...process.env,
+    APACHE_CONFDIR: etc,
+    APACHE_RUN_USER: 'www-data',
+    APACHE_RUN_GROUP: 'www-data',
+    APACHE_RUN_DIR: join(root, 'apache-run'),
+    APACHE_PID_FILE: join(root, 'apache-run', 'apache2.pid'),
+    APACHE_LOCK_DIR: join(root, 'apache-run'),
+    APACHE_LOG_DIR: join(root, 'apache-run'),
+    LANG: 'C',
+  };
+  await mkdir(join(root, 'apache-run', 'socks'), { recursive: true });
+  const fastcgi = mode === 'fastcgi';
+  await run('a2enmod', ['-q', fastcgi ? 'proxy_fcgi' : 'cgid', 'headers'], env);
+  const site = await readFile(join(repo, 'deploy', fastcgi ? 'apache-fastcgi.conf.in' : 'apache-site.conf.in'), 'utf8');
+  await writeFile(join(etc, 'conf-available', `${confName}.conf`), fillSite(site, root, 0));
+  await run('a2enconf', ['-q', confName], env);
+  await access(join(etc, 'conf-enabled', 'serve-cgi-bin.conf'));
+  return { env, ports: join(etc, 'ports.conf'), command: ['/usr/sbin/apache2', ['-d', etc, '-DFOREGROUND']] };
 }
 
 // lighttpd's configuration as scripts/site.sh writes it.
@@ -254,7 +284,13 @@ export async function startSite(options = {}) {
   let config;
   let command;
   let writeConfig;
-  if (server === 'apache') {
+  let env = process.env;
+  if (server === 'debian-apache') {
+    const debian = await debianApache(root, options.confName ?? 'gesipan', mode);
+    ({ env, command } = debian);
+    config = debian.ports;
+    writeConfig = (port) => writeFile(config, `Listen 127.0.0.1:${port}\n`);
+  } else if (server === 'apache') {
     await mkdir(join(root, 'apache', 'empty'), { recursive: true });
     const name = mode === 'fastcgi' ? 'apache-fastcgi.conf.in' : 'apache-site.conf.in';
     const site = await readFile(join(repo, 'deploy', name), 'utf8');
@@ -283,7 +319,7 @@ export async function startSite(options = {}) {
     await writeConfig(port);
     // Its own process group: Apache's prefork parent signals its whole group
     // when it stops, which would take the test runner with it.
-    child = spawn(command[0], command[1], { stdio: ['ignore', 'ignore', 'pipe'], detached: true });
+    child = spawn(command[0], command[1], { stdio: ['ignore', 'ignore', 'pipe'], detached: true, env });
     let serverErr = '';
     child.stderr.on('data', (d) => { serverErr += d; });
     try {
@@ -293,8 +329,8 @@ export async function startSite(options = {}) {
       await stopChild(child);
       if (attempt >= 3) {
         let log = '';
-        for (const file of [join(root, 'apache', 'error.log'), join(root, 'nginx', 'error.log')]) {
-          try { log += await readFile(file, 'utf8'); } catch { /* not this server's */ }
+        for (const name of [join('apache', 'error.log'), join('apache-run', 'error.log'), join('nginx', 'error.log')]) {
+          try { log += await readFile(join(root, name), 'utf8'); } catch { /* not this server's */ }
         }
         await stopChild(responder, wrapped);
         await rm(root, { recursive: true, force: true });

@@ -5,7 +5,7 @@ import assert from 'node:assert/strict';
 import { spawn, execFileSync } from 'node:child_process';
 import http from 'node:http';
 import net from 'node:net';
-import { mkdtemp, readFile, writeFile, appendFile, stat, chmod, rm } from 'node:fs/promises';
+import { mkdtemp, readFile, writeFile, appendFile, stat, chmod, rm, readdir } from 'node:fs/promises';
 import { tmpdir } from 'node:os';
 import { join, dirname } from 'node:path';
 import { fileURLToPath } from 'node:url';
@@ -35,9 +35,9 @@ function request(url, body) {
 
 // Runs the site command until it serves (or ends); resolves with its
 // output so far, its pid and a stop function.
-function siteCommand(dir, port) {
-  const child = spawn('bash', [join(repo, 'scripts', 'site.sh'), '--dir', dir, '--port', String(port), '--listen', '127.0.0.1'],
-    { stdio: ['ignore', 'pipe', 'pipe'], env: { ...process.env }, detached: true });
+function siteCommand(dir, port, command = null) {
+  const args = command ? ['-c', command] : [join(repo, 'scripts', 'site.sh'), '--dir', dir, '--port', String(port), '--listen', '127.0.0.1'];
+  const child = spawn('bash', args, { stdio: ['ignore', 'pipe', 'pipe'], env: { ...process.env }, detached: true, cwd: repo });
   let output = '';
   child.stdout.on('data', (d) => { output += d; });
   child.stderr.on('data', (d) => { output += d; });
@@ -59,6 +59,30 @@ function siteCommand(dir, port) {
     };
     attempt();
   });
+}
+
+// Runs a command from the repository to its end; resolves with its exit
+// status and output.
+function runToEnd(command) {
+  return new Promise((resolve, reject) => {
+    const child = spawn('bash', ['-c', command], { stdio: ['ignore', 'pipe', 'pipe'], env: { ...process.env }, cwd: repo });
+    let output = '';
+    child.stdout.on('data', (d) => { output += d; });
+    child.stderr.on('data', (d) => { output += d; });
+    child.on('error', reject);
+    child.on('exit', (code) => resolve({ code, output }));
+  });
+}
+
+// Every file under `dir` with its bytes.
+async function snapshot(dir) {
+  const files = {};
+  for (const entry of await readdir(dir, { recursive: true, withFileTypes: true })) {
+    if (!entry.isFile()) continue;
+    const path = join(entry.parentPath ?? entry.path, entry.name);
+    files[path] = (await readFile(path)).toString('base64');
+  }
+  return files;
 }
 
 async function uidOf(pid) {
@@ -114,6 +138,12 @@ test('the site command serves as the web user, which may change the boards only;
     assert.equal(conf.mode & 0o077, 0);
   }
   assert.equal((await stat(join(dir, 'boards', '1'))).uid, webUid);
+  // The operator's tools lie outside every directory the server serves or runs.
+  for (const tool of ['gesipan', 'make_images']) {
+    const s = await stat(join(dir, 'bin', tool));
+    assert.deepEqual([s.uid, s.mode & 0o022], [asRoot ? 0 : process.getuid(), 0], tool);
+  }
+  await assert.rejects(stat(join(dir, 'cgi-bin', 'gesipan')));
 
   const base = `http://127.0.0.1:${port}/cgi-bin`;
   const form = 'name=Kim&email=&homepage=&subject=Hello&body=first';
@@ -154,4 +184,94 @@ test('the site command serves as the web user, which may change the boards only;
   assert.match((await request(`${newBase}/ListPage.exe?BoardNum=1&TextNum=0`)).body, /Hello/);
   assert.equal((await request(`http://127.0.0.1:${port}/Image/title2.gif`)).status, 200);
   await site.stop();
+});
+
+test('a rerun on a port in use says so and changes nothing; --boards-only adds a board while the site serves', async (t) => {
+  process.env.GESIPAN_SITE_BIN = process.env.GESIPAN_BIN;
+  const parent = await mkdtemp(join(tmpdir(), 'gesipan-sitecmd-'));
+  t.after(() => rm(parent, { recursive: true, force: true }));
+  await chmod(parent, 0o755);
+  const dir = join(parent, 'site');
+  const port = await freePort();
+  const site = await siteCommand(dir, port);
+  t.after(() => site.stop());
+  assert.equal(site.code, null, site.output);
+  const program = await stat(join(dir, 'cgi-bin', 'ListPage.exe'));
+
+  const rerun = await runToEnd(`bash scripts/site.sh --dir '${dir}' --port ${port}`);
+  assert.equal(rerun.code, 1, rerun.output);
+  assert.match(rerun.output, /already listens on 127\.0\.0\.1:\d+/);
+  assert.match(rerun.output, /--boards-only --dir/);
+  assert.doesNotMatch(rerun.output, /Address already in use/);
+  assert.equal((await stat(join(dir, 'cgi-bin', 'ListPage.exe'))).ino, program.ino);
+
+  await appendFile(join(dir, 'cgi-bin', 'GuestBook.conf'), '2 title2.gif\n');
+  const ready = await runToEnd(`bash scripts/site.sh --boards-only --dir '${dir}'`);
+  assert.equal(ready.code, 0, ready.output);
+  assert.equal((await stat(join(dir, 'boards', '2'))).uid, webUid);
+  assert.equal((await readFile(join(dir, 'Image', 'title2.gif'))).subarray(0, 6).toString(), 'GIF89a');
+  const base = `http://127.0.0.1:${port}`;
+  const form = 'name=Kim&email=&homepage=&subject=Second&body=b';
+  assert.equal((await request(`${base}/cgi-bin/SavePage.exe?BoardNum=2&TextNum=-1`, form)).status, 200);
+  assert.match((await request(`${base}/cgi-bin/ListPage.exe?BoardNum=2&TextNum=0`)).body, /Second/);
+  assert.equal((await request(`${base}/Image/title2.gif`)).status, 200);
+  // Without a laid-out site there is nothing to ready.
+  const none = await runToEnd(`bash scripts/site.sh --boards-only --dir '${join(parent, 'none')}'`);
+  assert.equal(none.code, 1, none.output);
+});
+
+test("the README's restore recipe, word for word: the restored boards served, the old site untouched", async (t) => {
+  process.env.GESIPAN_SITE_BIN = process.env.GESIPAN_BIN;
+  const parent = await mkdtemp(join(tmpdir(), 'gesipan-restore-'));
+  t.after(() => rm(parent, { recursive: true, force: true }));
+  await chmod(parent, 0o755);
+  const oldDir = join(parent, 'old');
+  const newDir = join(parent, 'new');
+  const backup = join(parent, 'site-backup.tar.gz');
+
+  const oldPort = await freePort();
+  const old = await siteCommand(oldDir, oldPort);
+  t.after(() => old.stop());
+  assert.equal(old.code, null, old.output);
+  const password = old.output.match(/shown only now\): ([A-Za-z0-9]{10})/)[1];
+  const form = (subject) => `name=Kim&email=&homepage=&subject=${subject}&body=b`;
+  assert.equal((await request(`http://127.0.0.1:${oldPort}/cgi-bin/SavePage.exe?BoardNum=1&TextNum=-1`, form('Before'))).status, 200);
+  await old.stop();
+  const oldFiles = await snapshot(oldDir);
+
+  const readme = await readFile(join(repo, 'README.md'), 'utf8');
+  const block = readme.split('<!-- restore recipe')[1].split('```')[1];
+  const lines = block.split('\n').filter((line) => line.trim() !== '');
+  assert.equal(lines.length, 4, block);
+  const newPort = await freePort();
+  const ours = (line) => line.replaceAll('/srv/site2', newDir).replaceAll('/srv/site', oldDir)
+    .replaceAll('/root/site-backup.tar.gz', backup).replaceAll('8081', String(newPort));
+  for (const line of lines.slice(0, -1)) {
+    const step = await runToEnd(ours(line));
+    assert.equal(step.code, 0, `${line}\n${step.output}`);
+  }
+  // Without being told, the site command refuses the copied configuration.
+  const confBefore = await readFile(join(newDir, 'cgi-bin', 'GuestBook.conf'));
+  const refused = await runToEnd(`bash scripts/site.sh --dir '${newDir}' --port ${newPort}`);
+  assert.equal(refused.code, 1, refused.output);
+  assert.match(refused.output, new RegExp(`BBS_DIR ${newDir}/boards/`));
+  assert.match(refused.output, /--boards-here/);
+  assert.deepEqual(await readFile(join(newDir, 'cgi-bin', 'GuestBook.conf')), confBefore);
+
+  const restored = await siteCommand(newDir, newPort, ours(lines.at(-1)));
+  t.after(() => restored.stop());
+  assert.equal(restored.code, null, restored.output);
+  const base = `http://127.0.0.1:${newPort}/cgi-bin`;
+  assert.match((await request(`${base}/ListPage.exe?BoardNum=1&TextNum=0`)).body, /Before/);
+  assert.equal((await request(`${base}/SavePage.exe?BoardNum=1&TextNum=-1`, form('After'))).status, 200);
+  assert.match((await request(`${base}/ListPage.exe?BoardNum=1&TextNum=0`)).body, /After/);
+  assert.match((await request(`${base}/EditPage.exe?BoardNum=1&TextNum=2`, `password=${password}`)).body, /<textarea/);
+  assert.deepEqual(await snapshot(oldDir), oldFiles);
+  const conf = await readFile(join(newDir, 'cgi-bin', 'GuestBook.conf'), 'utf8');
+  assert.match(conf, new RegExp(`^BBS_DIR ${newDir}/boards/$`, 'm'));
+  assert.equal(conf.match(/^Password .*$/m)[0], confBefore.toString().match(/^Password .*$/m)[0]);
+  if (asRoot) {
+    const s = await stat(join(newDir, 'cgi-bin', 'GuestBook.conf'));
+    assert.deepEqual([s.uid, s.gid, s.mode & 0o777], [0, webGid, 0o640]);
+  }
 });

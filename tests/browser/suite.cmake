@@ -1,6 +1,6 @@
 # Browser and load checks through lighttpd (walk and csp through Apache too); node_modules come from
 # `npm ci --prefix tests/browser` (scripts/test.sh runs it).
-foreach(browser_test contain load walk xss csp limits site_command)
+foreach(browser_test contain load walk xss csp limits site_command reach)
   add_test(NAME browser_${browser_test}
     COMMAND node --test ${CMAKE_CURRENT_LIST_DIR}/${browser_test}.test.mjs
     WORKING_DIRECTORY ${CMAKE_CURRENT_LIST_DIR})

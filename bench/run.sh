@@ -61,10 +61,10 @@ started=$(date +%s)
 load_before=$(cut -d' ' -f1 /proc/loadavg)
 
 . scripts/packages.sh
-install_missing_packages gcc g++ cmake make coreutils lighttpd apache2-utils gnuplot-nox
-# The persistent stage: nginx, fcgiwrap and php-fpm beside lighttpd, the
-# FastCGI library, spawn-fcgi, wrk and curl.
-install_missing_packages nginx fcgiwrap php-fpm libfcgi-dev spawn-fcgi wrk curl
+install_missing_packages gcc g++ cmake make coreutils lighttpd apache2-utils gnuplot-nox libfcgi-dev
+# The persistent stage: nginx, fcgiwrap and php-fpm beside lighttpd,
+# spawn-fcgi, wrk and curl.
+install_missing_packages nginx fcgiwrap php-fpm spawn-fcgi wrk curl
 
 log() { printf '[bench %s] %s\n' "$(date +%H:%M:%S)" "$*" >&2; }
 

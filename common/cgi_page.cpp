@@ -9,8 +9,6 @@
 
 namespace {
 
-char emptyQuery[1] = "";
-
 const char* kConfigFile = "GuestBook.conf";
 
 }  // namespace
@@ -19,7 +17,7 @@ void copyField(char* field, std::size_t size, const char* text) {
     std::snprintf(field, size, "%s", text);
 }
 
-CgiPage::CgiPage()
+CgiPage::CgiPage(const Request& request)
     : pageFirst(0),
       pageLast(0),
       header(new char[kHeaderSize]()),
@@ -38,18 +36,31 @@ CgiPage::CgiPage()
       eraseDomain(),
       titleImage(),
       password(),
-      bbsDir() {}
+      bbsDir(),
+      remoteAddr(request.remoteAddr.c_str()),
+      forwardedFor(request.forwardedFor.c_str()),
+      request_(request) {}
 
 CgiPage::~CgiPage() {
+    if (stream) std::fclose(stream);
+    for (int k = 0; k < kPairCapacity; ++k) {
+        std::free(pairs[k].name);
+        std::free(pairs[k].value);
+    }
     delete[] header;
     delete[] record;
     delete[] pairs;
     queryString = nullptr;
 }
 
+int CgiPage::endPage(int status) {
+    endStatus_ = status;
+    return -1;
+}
+
 void CgiPage::decodeQueryPairs(int count) {
-    queryString = std::getenv("QUERY_STRING");
-    if (!queryString) queryString = emptyQuery;
+    queryText_ = request_.query;
+    queryString = queryText_.data();
     for (int k = 0; k < count; ++k) {
         pairs[k].value = cutToken(queryString, '&');
         pairs[k].name = cutToken(pairs[k].value, '=');
@@ -58,8 +69,7 @@ void CgiPage::decodeQueryPairs(int count) {
 }
 
 int CgiPage::decodePostedForm() {
-    const char* length = std::getenv("CONTENT_LENGTH");
-    int posted = decodeFormBody(stdin, length ? decimalValue(length) : 0, pairs);
+    int posted = decodeFormBody(request_.body, request_.contentLength, pairs);
     if (pairCount < posted) pairCount = posted;
     return posted;
 }
@@ -93,11 +103,11 @@ char* CgiPage::intToText(int value, char* buffer, std::size_t size) {
 int CgiPage::readConfig() {
     auto refuse = [this](const char* message) {
         showErrorPage(message);
-        endRun(1);
+        return endPage(1);
     };
     const char* cantOpen = "<font color=228b22 size=3>Can't open 'GuestBook.conf'!!!</font><br>";
     stream = std::fopen(kConfigFile, "r");
-    if (!stream) refuse(cantOpen);
+    if (!stream) return refuse(cantOpen);
     ConfigLineReader reader;
     char line[kTextSize] = "";
     char word[kTextSize] = "";
@@ -143,8 +153,8 @@ int CgiPage::readConfig() {
     bool readWhole = !std::ferror(stream);
     std::fclose(stream);
     stream = nullptr;
-    if (!readWhole) refuse(cantOpen);
-    if (boardDirTooLong) refuse("<font color=228b22 size=3>The board directory in 'GuestBook.conf' is too long!!!</font><br>");
+    if (!readWhole) return refuse(cantOpen);
+    if (boardDirTooLong) return refuse("<font color=228b22 size=3>The board directory in 'GuestBook.conf' is too long!!!</font><br>");
     return 1;
 }
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "exchange.h"
 #include "request.h"
 #include "visitor_address.h"
 
@@ -20,7 +21,7 @@ constexpr char kDamagedIndex[] = "<font color=228b22 size=3>The index file %s is
 
 class CgiPage {
 public:
-    CgiPage();
+    explicit CgiPage(const Request& request);
     virtual ~CgiPage();
     CgiPage(const CgiPage&) = delete;
     CgiPage& operator=(const CgiPage&) = delete;
@@ -30,9 +31,17 @@ public:
     virtual int decodeRequest();
 
     // Reads GuestBook.conf into the configuration fields; returns 1. Ends
-    // the run with the error page and status 1 when the file cannot be
-    // read or names a board directory that does not fit.
+    // the page with the error page and status 1 (and returns -1) when the
+    // file cannot be read or names a board directory that does not fit.
     virtual int readConfig();
+
+    // Ends the page with `status` once its last line is printed; returns
+    // -1, which the step hands back so that no later step runs.
+    int endPage(int status);
+    // The status the page ended with; 0 for a page that ran to its end.
+    int endStatus() const { return endStatus_ < 0 ? 0 : endStatus_; }
+
+    const Request& request() const { return request_; }
 
     int getMessageCount() const { return messageCount; }
     int getBoardNum() const { return boardNum; }
@@ -47,7 +56,7 @@ public:
     static char* intToText(int value, char* buffer, std::size_t size);
 
     // Prints the common error page with `message` (HTML) in its middle.
-    // Returns; the caller ends the run.
+    // Returns; the caller ends the page.
     void showErrorPage(const char* message);
 
     // The value of pair k, or the empty text when the decoding did not set it.
@@ -79,9 +88,10 @@ public:
     char bbsDir[kTextSize];
     // TRUSTED_PROXY lines: the reverse proxies believed about the visitor.
     TrustedProxies trustedProxies;
-    // REMOTE_ADDR and X-Forwarded-For as the server passed them (null: absent).
-    const char* remoteAddr = nullptr;
-    const char* forwardedFor = nullptr;
+    // REMOTE_ADDR and X-Forwarded-For as the server passed them (empty:
+    // absent), from the request.
+    const char* remoteAddr;
+    const char* forwardedFor;
 
     // The visitor's address, once the configuration is read.
     std::string visitor() const { return visitorAddress(remoteAddr, forwardedFor, trustedProxies); }
@@ -90,9 +100,15 @@ protected:
     // Cuts `count` tokens off the query string into pairs 0 .. count-1.
     void decodeQueryPairs(int count);
 
-    // Decodes the form body from standard input over the pairs from entry 0.
+    // Decodes the request's form body over the pairs from entry 0.
     // Returns the number of pairs posted.
     int decodePostedForm();
+
+private:
+    const Request& request_;
+    // The query as it is cut into pairs.
+    std::string queryText_;
+    int endStatus_ = -1;
 };
 
 // Copies `text` into a field of `size` bytes, cut to fit.

@@ -7,6 +7,8 @@
 
 class GuardedPage : public CgiPage {
 public:
+    using CgiPage::CgiPage;
+
     // Two query pairs, the form body, the first posted value as the
     // password, then the configuration; then the password is compared,
     // before any board is locked.
@@ -16,8 +18,9 @@ public:
     // shut out for guessing, else -1 (and a wrong password is counted).
     int checkPassword() const;
 
-    // The denial page with the program's own line; ends the run with status 0.
-    [[noreturn]] void showDenial(const char* ownLine);
+    // The denial page with the program's own line; ends the page with
+    // status 0 and returns -1.
+    int showDenial(const char* ownLine);
 
     char postedPassword[kTextSize] = "";
 

@@ -1,12 +1,53 @@
-// The one output layer: every byte a program sends to the browser goes
-// through here. Output is collected in memory and written with a single
-// write when the run ends, so a page costs one system call.
+// The one output layer: every byte a page sends to the browser goes
+// through here, into the response of the request being served. A response
+// is collected in memory and sent whole when its page returns, so a page
+// costs one write.
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 // Newline for the "%c" of the page formats.
 constexpr char NL = '\n';
+
+// One request's response: the bytes its page printed and whether memory
+// ran out on the way. It dies with the request.
+class Response {
+public:
+    Response() = default;
+    Response(const Response&) = delete;
+    Response& operator=(const Response&) = delete;
+
+    // Throws std::bad_alloc when memory runs out.
+    void append(const char* data, std::size_t length);
+
+    // The page stops short of memory: what was printed goes out, then a
+    // bare message line.
+    void markOutOfMemory() { outOfMemory_ = true; }
+
+    const std::string& bytes() const { return bytes_; }
+    bool outOfMemory() const { return outOfMemory_; }
+
+    // The line sent after the bytes of a page that ran out of memory.
+    static constexpr char kOutOfMemory[] = "Out of memory.\n";
+
+private:
+    std::string bytes_;
+    bool outOfMemory_ = false;
+};
+
+// Sends emit() into `response` for as long as it lives; one request at a
+// time per thread.
+class OutputBinding {
+public:
+    explicit OutputBinding(Response& response);
+    ~OutputBinding();
+    OutputBinding(const OutputBinding&) = delete;
+    OutputBinding& operator=(const OutputBinding&) = delete;
+
+private:
+    Response* previous_;
+};
 
 // Appends a printf-style line (or part of one) to the response.
 void emit(const char* format, ...) __attribute__((format(printf, 1, 2)));
@@ -16,16 +57,3 @@ void emitBytes(const char* data, std::size_t length);
 
 // "Content-type: text/html" and the empty line that ends the header.
 void emitContentType();
-
-// Writes what has been collected to standard output. Runs by itself at exit.
-void flushOutput();
-
-// Bytes collected and not yet written; tests read the response from here.
-const char* pendingOutput(std::size_t* length);
-void discardOutput();
-
-// Ends the run with the given status after the response has gone out.
-[[noreturn]] void endRun(int status);
-
-// A bare message line and status 1, for memory that cannot be had.
-[[noreturn]] void failOutOfMemory();

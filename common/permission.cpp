@@ -47,27 +47,29 @@ int passwordMatches(const char* posted, const char* configured) {
     return sameText(hashed, configured);
 }
 
-void ChangePermission::compare(const char* stateDir, const std::string& visitor, const char* posted,
+void ChangePermission::compare(const char* stateDir, const std::string& visitor, std::time_t now, const char* posted,
                                const char* configured) {
     stateDir_ = stateDir;
     visitor_ = clientAddress(visitor.c_str());
+    now_ = now;
     compared_ = true;
     counted_ = false;
-    shutOut_ = GuessThrottle(stateDir, visitor_.c_str(), std::time(nullptr)).shutOut();
+    shutOut_ = GuessThrottle(stateDir, visitor_.c_str(), now_).shutOut();
     right_ = !shutOut_ && posted && passwordMatches(posted, configured) > 0;
 }
 
 int ChangePermission::decide() {
     if (!compared_ || shutOut_) return -1;
     // One comparison is counted once, however often it is asked for.
-    if (!counted_) GuessThrottle(stateDir_.c_str(), visitor_.c_str(), std::time(nullptr)).record(right_);
+    if (!counted_) GuessThrottle(stateDir_.c_str(), visitor_.c_str(), now_).record(right_);
     counted_ = true;
     return right_ ? 1 : -1;
 }
 
-int checkChangePassword(const char* stateDir, const std::string& visitor, const char* posted, const char* configured) {
+int checkChangePassword(const char* stateDir, const std::string& visitor, std::time_t now, const char* posted,
+                        const char* configured) {
     ChangePermission permission;
-    permission.compare(stateDir, visitor, posted, configured);
+    permission.compare(stateDir, visitor, now, posted, configured);
     return permission.decide();
 }
 

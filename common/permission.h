@@ -1,6 +1,7 @@
 // The site password that guards editing and erasing.
 #pragma once
 
+#include <ctime>
 #include <string>
 
 class CgiPage;
@@ -22,10 +23,11 @@ bool isPasswordHash(const char* configured);
 // decision counts a wrong password against the visitor's address.
 class ChangePermission {
 public:
-    // `stateDir` is the configured BBS_DIR; `visitor` the address counted;
-    // `posted` null stands for a value that never matches. A visitor shut
-    // out for guessing costs no comparison.
-    void compare(const char* stateDir, const std::string& visitor, const char* posted, const char* configured);
+    // `stateDir` is the configured BBS_DIR; `visitor` the address counted
+    // and `now` the request's time; `posted` null stands for a value that
+    // never matches. A visitor shut out for guessing costs no comparison.
+    void compare(const char* stateDir, const std::string& visitor, std::time_t now, const char* posted,
+                 const char* configured);
 
     // 1 when the client is not shut out and the password matched; else -1.
     int decide();
@@ -33,6 +35,7 @@ public:
 private:
     std::string stateDir_;
     std::string visitor_;
+    std::time_t now_ = 0;
     bool compared_ = false;
     bool counted_ = false;
     bool shutOut_ = false;
@@ -40,7 +43,8 @@ private:
 };
 
 // Both steps at once.
-int checkChangePassword(const char* stateDir, const std::string& visitor, const char* posted, const char* configured);
+int checkChangePassword(const char* stateDir, const std::string& visitor, std::time_t now, const char* posted,
+                        const char* configured);
 
 // Each program's own line of the denial page.
 constexpr char kEditDenied[] = "<font color=454545 size=-1>손님은 수정하기 권한이 없습니다.</font><br>";

@@ -4,8 +4,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-
-#include "output.h"
+#include <new>
 
 namespace {
 
@@ -13,7 +12,7 @@ constexpr std::size_t kTokenStep = 102400;
 
 void* allocate(std::size_t size) {
     void* memory = std::malloc(size);
-    if (!memory) failOutOfMemory();
+    if (!memory) throw std::bad_alloc();
     return memory;
 }
 
@@ -52,7 +51,10 @@ char* readToken(std::FILE* in, char stop, int* budget) {
         if (stored == capacity) {
             capacity += kTokenStep;
             char* grown = static_cast<char*>(std::realloc(token, capacity + 1));
-            if (!grown) failOutOfMemory();
+            if (!grown) {
+                std::free(token);
+                throw std::bad_alloc();
+            }
             token = grown;
         }
         token[stored++] = static_cast<char>(c);
@@ -135,8 +137,17 @@ int decodeFormBody(std::FILE* in, int contentLength, FormPair* pairs) {
         char* token = readToken(in, '&', &remaining);
         plusToSpace(token);
         decodePercent(token);
-        char* name = cutToken(token, '=');
+        char* name;
+        try {
+            name = cutToken(token, '=');
+        } catch (const std::bad_alloc&) {
+            std::free(token);
+            throw;
+        }
         if (stored < kPairCapacity) {
+            // An entry the query's pairs filled before is given back.
+            std::free(pairs[stored].name);
+            std::free(pairs[stored].value);
             pairs[stored].value = token;
             pairs[stored].name = name;
             ++stored;

@@ -7,8 +7,8 @@
 // Pair table size; pairs beyond it are read and dropped.
 constexpr int kPairCapacity = 100;
 
-// One decoded name/value pair. Both texts are allocated separately and
-// live until the process ends.
+// One decoded name/value pair. Both texts are allocated separately (with
+// malloc) and belong to the table's owner.
 struct FormPair {
     char* name;
     char* value;
@@ -41,9 +41,11 @@ char* plusToSpace(char* text);
 int decimalValue(const char* text);
 
 // Decodes the form body on `in` into `pairs` from entry 0 on, with the byte
-// budget `contentLength`. Returns the number of pairs stored (at most the
-// table's capacity); later pairs are read and dropped.
+// budget `contentLength`; the texts of an entry it overwrites are freed.
+// Returns the number of pairs stored (at most the table's capacity); later
+// pairs are read and dropped.
 int decodeFormBody(std::FILE* in, int contentLength, FormPair* pairs);
 
-// A copy of `text` in newly allocated memory; ends the run when there is none.
+// A copy of `text` in newly allocated memory; throws std::bad_alloc when
+// there is none, as every allocation here does.
 char* copyText(const char* text);

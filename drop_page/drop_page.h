@@ -12,3 +12,6 @@ int eraseMessage(GuardedPage& page, BoardStore& store);
 
 // The page that confirms the erase.
 void printRemovedPage(const CgiPage& page);
+
+// DropPage: the erase's steps; returns the exit status.
+int dropPage(const Request& request);

@@ -2,6 +2,14 @@
 
 #include "output.h"
 
+int formPage(const Request& request) {
+    ComposePage page(request);
+    emitContentType();
+    if (page.decodeRequest() < 0) return page.endStatus();
+    page.printComposeForm();
+    return 0;
+}
+
 int ComposePage::decodeRequest() {
     decodeQueryPairs(1);
     boardNum = decimalValue(pairs[0].value);

@@ -1,12 +1,4 @@
-// FormPage: the empty compose form of one board.
+// FormPage as a CGI program.
 #include "compose_page.h"
-#include "output.h"
 
-int main() {
-    ComposePage* page = new ComposePage;
-    emitContentType();
-    page->decodeRequest();
-    page->printComposeForm();
-    delete page;
-    endRun(0);
-}
+int main() { return runAsCgi(formPage); }

@@ -8,15 +8,15 @@
 #include "output.h"
 #include "store.h"
 
-void setIndexPathOrRefuse(CgiPage& page) {
+int setIndexPathOrRefuse(CgiPage& page) {
     // A cut path would name another file; refuse instead.
-    if (page.setBoardPath(kIndexName) > 0) return;
+    if (page.setBoardPath(kIndexName) > 0) return 1;
     page.showErrorPage("<font color=228b22 size=3>The board's file path is too long!!!</font><br>");
-    endRun(1);
+    return page.endPage(1);
 }
 
 int readTextCount(CgiPage& page, BoardStore& store) {
-    setIndexPathOrRefuse(page);
+    if (setIndexPathOrRefuse(page) < 0) return -1;
     StoreResult head = store.ReadHeader(page.header);
     if (head == StoreResult::NoStore || head == StoreResult::Failed) {
         printNoDataPage(page);

@@ -8,8 +8,11 @@ class BoardStore;
 
 constexpr int kListPageSize = 10;
 
+// ListPage: the listing's steps in their order; returns the exit status.
+int listPage(const Request& request);
+
 // Reads TextCount into messageCount; returns 1, or -1 after printing the
-// no-data page when the board has no index file.
+// no-data page when the board has no index file (or ending the page).
 int readTextCount(CgiPage& page, BoardStore& store);
 
 // The page head and the column header row; leaves the table open.
@@ -27,5 +30,6 @@ void printNoDataPage(const CgiPage& page);
 void printBoardTitle(const CgiPage& page);
 void printListFooter(const CgiPage& page);
 
-// Ends the run when the board directory and `name` do not fit `path`.
-void setIndexPathOrRefuse(CgiPage& page);
+// Ends the page when the board directory and the index's name do not fit
+// `path`; returns 1, or -1 when it did.
+int setIndexPathOrRefuse(CgiPage& page);

@@ -61,22 +61,22 @@ void SubmitPage::fillRecord(bool newMessage) {
     putText(record, field::Subject, posted(4));
 }
 
-void SubmitPage::storeMessage() {
-    if (boardNum < kLowestBoard || boardNum > kHighestBoard) refuse(kNoBoard);
+int SubmitPage::storeMessage() {
+    if (boardNum < kLowestBoard || boardNum > kHighestBoard) return refuse(kNoBoard);
     copyField(path, sizeof path, boardDir);
-    if (setBoardPath(kIndexName) < 0) refuse(kPathTooLong);
+    if (setBoardPath(kIndexName) < 0) return refuse(kPathTooLong);
     BoardStore store(boardDir);
     switch (store.lockForChange()) {
         case StoreResult::Done: break;
-        case StoreResult::NoBoard: refuse(kNoBoard);
-        case StoreResult::NoStore: refuse(kCantOpen, path);
-        case StoreResult::LockFailed: refuse(kCantLock);
-        default: refuse(kCantWrite, path);
+        case StoreResult::NoBoard: return refuse(kNoBoard);
+        case StoreResult::NoStore: return refuse(kCantOpen, path);
+        case StoreResult::LockFailed: return refuse(kCantLock);
+        default: return refuse(kCantWrite, path);
     }
     StoreResult head = store.ReadHeader(header);
     bool freshStore = head == StoreResult::NoStore && textNum == -1;
-    if (head == StoreResult::Failed || (head == StoreResult::NoStore && !freshStore)) refuse(kCantOpen, path);
-    if (head == StoreResult::Damaged) refuse(kDamaged, path);
+    if (head == StoreResult::Failed || (head == StoreResult::NoStore && !freshStore)) return refuse(kCantOpen, path);
+    if (head == StoreResult::Damaged) return refuse(kDamaged, path);
     int count = 0;
     int serial = 0;
     if (!freshStore) {
@@ -84,21 +84,18 @@ void SubmitPage::storeMessage() {
         serial = fieldNumber(header, field::FileSerial);
         // Appending to a store whose length disagrees with its count would
         // put the record where no reader finds it.
-        if (!store.hasStoreLength() || serial < 0) refuse(kDamaged, path);
+        if (!store.hasStoreLength() || serial < 0) return refuse(kDamaged, path);
     } else {
         std::memset(header, 0, kHeaderSize);
     }
     storedBody = bodyFileBytes(posted(5));
-    if (textNum == -1) {
-        storeNewMessage(store, freshStore, count, serial);
-    } else {
-        replaceMessage(store);
-    }
+    if (textNum == -1) return storeNewMessage(store, freshStore, count, serial);
+    return replaceMessage(store);
 }
 
-void SubmitPage::storeNewMessage(BoardStore& store, bool freshStore, int count, int serial) {
+int SubmitPage::storeNewMessage(BoardStore& store, bool freshStore, int count, int serial) {
     if (count >= kMaxMessages || serial >= kMaxFileSerial) {
-        refuse("<font color=228b22 size=3>This board is full: no more messages can be posted!!!</font><br>");
+        return refuse("<font color=228b22 size=3>This board is full: no more messages can be posted!!!</font><br>");
     }
     fileSerial = serial + 1;
     messageCount = count + 1;
@@ -107,27 +104,27 @@ void SubmitPage::storeNewMessage(BoardStore& store, bool freshStore, int count, 
     putNumber(header, field::TextCount, messageCount);
     putNumber(header, field::BoardNum, boardNum);
     putText(header, field::HeaderSpare, "");
-    requireStored(store.AppendRecord(header, record, storedBody, freshStore));
+    return requireStored(store.AppendRecord(header, record, storedBody, freshStore));
 }
 
-void SubmitPage::requireStored(StoreResult result) {
-    if (result == StoreResult::Done) return;
-    if (result == StoreResult::Damaged) refuse(kDamaged, path);
-    if (result != StoreResult::BodyFailed) refuse(kCantWrite, path);
+int SubmitPage::requireStored(StoreResult result) {
+    if (result == StoreResult::Done) return 1;
+    if (result == StoreResult::Damaged) return refuse(kDamaged, path);
+    if (result != StoreResult::BodyFailed) return refuse(kCantWrite, path);
     std::string fileName = fieldText(record, field::FileName);
     emit("Can't open %s%s.%c", boardDir, fileName.c_str(), NL);
-    endRun(1);
+    return endPage(1);
 }
 
-void SubmitPage::replaceMessage(BoardStore& store) {
+int SubmitPage::replaceMessage(BoardStore& store) {
     StoreResult read = store.ReadRecord(textNum, record);
-    if (read == StoreResult::Failed) refuse(kCantOpen, path);
+    if (read == StoreResult::Failed) return refuse(kCantOpen, path);
     if (read != StoreResult::Done) {
         char message[kTextSize];
         std::snprintf(message, sizeof message,
                       "<font color=228b22 size=3>There is no message %d on this board!!!</font><br>", textNum);
-        refuse(message);
+        return refuse(message);
     }
     fillRecord(false);
-    requireStored(store.RewriteRecord(textNum, record, storedBody));
+    return requireStored(store.RewriteRecord(textNum, record, storedBody));
 }

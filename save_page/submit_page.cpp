@@ -7,17 +7,26 @@
 #include "output.h"
 #include "permission.h"
 
-int SubmitPage::decodeRequest() {
-    remoteAddr = std::getenv("REMOTE_ADDR");
-    forwardedFor = std::getenv("HTTP_X_FORWARDED_FOR");
-    remoteHost = std::getenv("REMOTE_HOST");
-    // Servers may leave REMOTE_HOST out and give only the address.
-    if (!remoteHost) remoteHost = remoteAddr;
-    if (!remoteHost) remoteHost = "";
-    const char* length = std::getenv("CONTENT_LENGTH");
-    contentLength = length ? decimalValue(length) : 0;
+int savePage(const Request& request) {
+    SubmitPage page(request);
+    emitContentType();
+    if (page.decodeRequest() < 0) return page.endStatus();
+    if (page.hasRequiredFields() < 0) {
+        page.showMissingFieldsPage();
+        return page.endStatus();
+    }
+    if (page.requireEditPermission() < 0 || page.storeMessage() < 0) return page.endStatus();
+    page.showStoredMessage();
+    page.showListLink();
+    return 0;
+}
 
-    std::time_t now = std::time(nullptr);
+int SubmitPage::decodeRequest() {
+    // Servers may leave REMOTE_HOST out and give only the address.
+    remoteHost = request().remoteHost ? request().remoteHost->c_str() : request().remoteAddr.c_str();
+    contentLength = request().contentLength;
+
+    std::time_t now = request().now;
     std::tm local = {};
     localtime_r(&now, &local);
     std::strftime(dateText, sizeof dateText, "%Y년%m월%d일", &local);
@@ -32,11 +41,12 @@ int SubmitPage::decodeRequest() {
     // input: then at most the limit is read.
     bool overSize = contentLength > kMaxFormBody;
     if (!overSize && contentLength != 0) {
-        postedCount = decodeFormBody(stdin, contentLength > 0 ? contentLength : kMaxFormBody, pairs);
+        postedCount = decodeFormBody(request().body, contentLength > 0 ? contentLength : kMaxFormBody, pairs);
         if (pairCount < postedCount) pairCount = postedCount;
-        overSize = contentLength < 0 && std::getc(stdin) != EOF;
+        overSize = contentLength < 0 && std::getc(request().body) != EOF;
     }
     int result = readConfig();
+    if (result < 0) return result;
     // Behind a trusted proxy its name and address are the proxy's own.
     if (forwardedByTrustedProxy(remoteAddr, forwardedFor, trustedProxies)) {
         forwardedHost = visitor();
@@ -49,7 +59,7 @@ int SubmitPage::decodeRequest() {
                       "<font color=228b22 size=3>글이 너무 깁니다. %d kB까지만 올릴 수 있습니다!!!<br>"
                       "The message is too long: at most %d kB may be posted!!!</font><br>",
                       kMaxFormBody / 1024, kMaxFormBody / 1024);
-        refuse("%s", message);
+        return refuse("%s", message);
     }
     return result;
 }
@@ -64,14 +74,14 @@ int SubmitPage::hasRequiredFields() const {
     return posted(1)[0] && posted(4)[0] && posted(5)[0] ? 1 : -1;
 }
 
-void SubmitPage::requireEditPermission() {
-    if (textNum == -1) return;
-    if (checkChangePassword(bbsDir, visitor(), posted(6), password) > 0) return;
+int SubmitPage::requireEditPermission() {
+    if (textNum == -1) return 1;
+    if (checkChangePassword(bbsDir, visitor(), request().now, posted(6), password) > 0) return 1;
     showDenialPage(*this, kEditDenied);
-    endRun(0);
+    return endPage(0);
 }
 
-void SubmitPage::refuse(const char* format, const char* detail) {
+int SubmitPage::refuse(const char* format, const char* detail) {
     if (stream) {
         std::fclose(stream);
         stream = nullptr;
@@ -79,10 +89,10 @@ void SubmitPage::refuse(const char* format, const char* detail) {
     char message[2 * kTextSize];
     std::snprintf(message, sizeof message, format, detail);
     showErrorPage(message);
-    endRun(1);
+    return endPage(1);
 }
 
-void SubmitPage::showMissingFieldsPage() {
+int SubmitPage::showMissingFieldsPage() {
     printPageHead(kVersion, "white");
     emit("<center>%c", NL);
     emit("<img border=0 src=%sImage/%s><br><br>%c", baseDir, titleImage, NL);
@@ -94,5 +104,5 @@ void SubmitPage::showMissingFieldsPage() {
          baseDir, boardNum, baseDir, NL);
     emit("</body>%c", NL);
     emit("</html>%c", NL);
-    endRun(0);
+    return endPage(0);
 }

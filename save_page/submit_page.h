@@ -14,24 +14,28 @@ constexpr int kMaxFormBody = 512 * 1024;
 
 class SubmitPage : public CgiPage {
 public:
-    // Environment, date and time, the two query pairs, the form body, then
+    using CgiPage::CgiPage;
+
+    // The steps that may end the page return 1, or -1 when they did.
+
+    // Client host, date and time, the two query pairs, the form body, then
     // the configuration; `path` is left holding the board directory. A body
-    // above kMaxFormBody ends the run with the error page, nothing stored.
+    // above kMaxFormBody ends the page with the error page, nothing stored.
     int decodeRequest() override;
 
     // 1 when name, subject and body were posted non-empty, else -1.
     int hasRequiredFields() const;
 
-    // The page that asks for the missing fields; ends the run with status 0.
-    [[noreturn]] void showMissingFieldsPage();
+    // The page that asks for the missing fields; ends the page with status 0.
+    int showMissingFieldsPage();
 
     // An edit (textNum other than -1) needs the site password as the
-    // sixth posted value; ends the run with the denial page otherwise.
-    void requireEditPermission();
+    // sixth posted value; ends the page with the denial page otherwise.
+    int requireEditPermission();
 
     // Stores a new message or replaces message textNum, under the board's
-    // lock, and writes its body file. Ends the run on any refusal.
-    void storeMessage();
+    // lock, and writes its body file. Ends the page on any refusal.
+    int storeMessage();
 
     void showStoredMessage();
     void showListLink();
@@ -53,12 +57,15 @@ private:
     const char* posted(int position) const;
 
     void fillRecord(bool newMessage);
-    void storeNewMessage(BoardStore& store, bool freshStore, int count, int serial);
-    void replaceMessage(BoardStore& store);
-    // Ends the run with the page that tells why a change was not stored.
-    void requireStored(StoreResult result);
+    int storeNewMessage(BoardStore& store, bool freshStore, int count, int serial);
+    int replaceMessage(BoardStore& store);
+    // Ends the page with the page that tells why a change was not stored.
+    int requireStored(StoreResult result);
 
-    [[noreturn]] void refuse(const char* format, const char* detail = "");
+    int refuse(const char* format, const char* detail = "");
 
     int postedCount = 0;
 };
+
+// SavePage: the post's steps; returns the exit status.
+int savePage(const Request& request);

@@ -204,6 +204,8 @@ refuse_taken_port
 
 . "$repo/scripts/packages.sh"
 install_missing_packages g++ cmake make lighttpd libcrypt-dev
+# The FastCGI responder links Debian's libfcgi statically.
+install_missing_packages libfcgi-dev
 
 build="$repo/build-release"
 if [ -n "${GESIPAN_SITE_BIN:-}" ]; then

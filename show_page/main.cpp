@@ -1,14 +1,4 @@
-// ShowPage: one message of a board, counted as one reading.
-#include "output.h"
+// ShowPage as a CGI program.
 #include "view_page.h"
 
-int main() {
-    ViewPage* page = new ViewPage;
-    emitContentType();
-    page->decodeRequest();
-    page->requireStoredMessage();
-    page->BumpReadCount();
-    page->printMessagePage();
-    delete page;
-    endRun(0);
-}
+int main() { return runAsCgi(showPage); }

@@ -6,7 +6,7 @@
 #include "store.h"
 #include "view_page.h"
 
-void ViewPage::printMessagePage() {
+int ViewPage::printMessagePage() {
     const std::string textNumText = fieldText(record, field::TextNum);
     const std::string readCount = fieldText(record, field::ReadCount);
     const std::string name = visitorText(fieldText(record, field::Name).c_str());
@@ -25,7 +25,7 @@ void ViewPage::printMessagePage() {
         emit("%s is not found!!!%c", path, NL);
         emit("</body>%c", NL);
         emit("</html>%c", NL);
-        endRun(1);
+        return endPage(1);
     }
 
     printPageHead(kVersion, "white");
@@ -88,4 +88,5 @@ void ViewPage::printMessagePage() {
     emit("</center>%c", NL);
     emit("</body>%c", NL);
     emit("</html>%c", NL);
+    return 1;
 }

@@ -9,26 +9,30 @@
 
 class ViewPage : public CgiPage {
 public:
+    using CgiPage::CgiPage;
+
     // Decodes the query, reads the configuration, then takes the board's
     // lock (exclusive, or shared when that cannot be had) and reads
     // TextCount into messageCount.
     int decodeRequest() override;
 
-    // Ends the run with the error page when textNum names no record.
-    void requireStoredMessage();
+    // Each step returns 1, or -1 when it ended the page.
+
+    // Ends the page with the error page when textNum names no record.
+    int requireStoredMessage();
 
     // Reads record textNum and its body file, then raises its ReadCount
     // when the exclusive lock is held; the lock goes after it.
-    void BumpReadCount();
+    int BumpReadCount();
 
-    void printMessagePage();
+    int printMessagePage();
 
 private:
-    // Ends the run with the common error page around `message`.
-    [[noreturn]] void refuse(const char* message);
+    // Ends the page with the common error page around `message`.
+    int refuse(const char* message);
 
     // Reads the record's body file ("nofile" for an empty FileName).
-    void readBody();
+    int readBody();
 
     // Locked from before the header is read until the body is read, so a
     // view never sees a half-made change and no count is lost.
@@ -37,3 +41,6 @@ private:
     bool bodyFound = false;
     std::string body;
 };
+
+// ShowPage: the view's steps; returns the exit status.
+int showPage(const Request& request);

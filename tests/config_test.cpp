@@ -47,7 +47,11 @@ protected:
         ASSERT_EQ(chdir(previous), 0);
     }
     ScratchSite site;
-    CgiPage page;
+    Request request;
+    CgiPage page{request};
+    // A refused configuration prints the error page.
+    Response response;
+    OutputBinding binding{response};
 };
 
 }  // namespace

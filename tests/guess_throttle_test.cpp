@@ -135,19 +135,20 @@ TEST(ChangePermission, ComparedFirstCountedOnce) {
     const std::string dir = site.bbsDir();
     const std::string state = makeStateDir(site);
     const std::string visitor = "192.0.2.99";
+    const std::time_t now = std::time(nullptr);
     ChangePermission unasked;
     EXPECT_EQ(unasked.decide(), -1);
     ChangePermission wrong;
-    wrong.compare(dir.c_str(), visitor, "guess", "secret");
+    wrong.compare(dir.c_str(), visitor, now, "guess", "secret");
     EXPECT_EQ(wrong.decide(), -1);
     EXPECT_EQ(wrong.decide(), -1);
     EXPECT_NE(readFile(state + kThrottleName).find("192.0.2.99 1 "), std::string::npos);
     ChangePermission right;
-    right.compare(dir.c_str(), visitor, "secret", "secret");
+    right.compare(dir.c_str(), visitor, now, "secret", "secret");
     EXPECT_EQ(right.decide(), 1);
     EXPECT_EQ(readFile(state + kThrottleName).find("192.0.2.99"), std::string::npos);
     ChangePermission tooLong;
-    tooLong.compare(dir.c_str(), visitor, nullptr, "secret");
+    tooLong.compare(dir.c_str(), visitor, now, nullptr, "secret");
     EXPECT_EQ(tooLong.decide(), -1);
 }
 

@@ -48,24 +48,16 @@ class QueryDecoding : public ::testing::Test {
 protected:
     // A page whose configuration step does nothing, so only decoding runs.
     struct DecodeOnly : CgiPage {
+        using CgiPage::CgiPage;
         int readConfig() override { return 1; }
     };
     void decode(const char* query) {
-        if (query) {
-            setenv("QUERY_STRING", query, 1);
-        } else {
-            unsetenv("QUERY_STRING");
-        }
+        request = requestFromParams([query](const char* name) { return std::string(name) == "QUERY_STRING" ? query : nullptr; },
+                                    nullptr, 0);
         page.decodeRequest();
     }
-    // The programs keep decoded texts to the end of the process; a test frees them.
-    void TearDown() override {
-        for (int k = 0; k < page.pairCount; ++k) {
-            std::free(page.pairs[k].name);
-            std::free(page.pairs[k].value);
-        }
-    }
-    DecodeOnly page;
+    Request request;
+    DecodeOnly page{request};
 };
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 namespace {
 struct DecodeOnly : CgiPage {
+    using CgiPage::CgiPage;
     int readConfig() override { return 1; }
 };
 }  // namespace
@@ -22,9 +23,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string query(bytes, split);
     std::string body = split < size ? std::string(bytes + split + 1, size - split - 1) : std::string();
 
-    setenv("QUERY_STRING", query.c_str(), 1);
     {
-        DecodeOnly page;
+        Request request;
+        request.query = query;
+        DecodeOnly page(request);
         page.decodeRequest();
     }
 

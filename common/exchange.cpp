@@ -1,0 +1,70 @@
+#include "exchange.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <new>
+#include <unistd.h>
+
+#include "request.h"
+
+Request requestFromParams(const ParamLookup& param, std::FILE* body, std::time_t now) {
+    auto text = [&param](const char* name) {
+        const char* value = param(name);
+        return std::string(value ? value : "");
+    };
+    Request request;
+    request.query = text("QUERY_STRING");
+    request.contentLength = decimalValue(text("CONTENT_LENGTH").c_str());
+    request.body = body;
+    request.remoteAddr = text("REMOTE_ADDR");
+    if (const char* host = param("REMOTE_HOST")) request.remoteHost = host;
+    request.forwardedFor = text("HTTP_X_FORWARDED_FOR");
+    request.scriptName = text("SCRIPT_NAME");
+    request.now = now;
+    return request;
+}
+
+int servePage(PageFunction page, const Request& request, Response& response) {
+    OutputBinding binding(response);
+    try {
+        return page(request);
+    } catch (const std::bad_alloc&) {
+        response.markOutOfMemory();
+        return 1;
+    }
+}
+
+std::optional<std::time_t> fixedClock() {
+#ifdef GESIPAN_TEST_CLOCK
+    if (const char* fixed = std::getenv("GESIPAN_TEST_CLOCK")) return static_cast<std::time_t>(std::atoll(fixed));
+#endif
+    return std::nullopt;
+}
+
+std::time_t requestTime(const std::optional<std::time_t>& fixed) { return fixed ? *fixed : std::time(nullptr); }
+
+namespace {
+
+void writeAll(int fd, const char* data, std::size_t length) {
+    while (length > 0) {
+        ssize_t written = ::write(fd, data, length);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return;  // the browser went away; nothing left to tell it
+        }
+        data += written;
+        length -= static_cast<std::size_t>(written);
+    }
+}
+
+}  // namespace
+
+int runAsCgi(PageFunction page) {
+    Request request = requestFromParams([](const char* name) { return std::getenv(name); }, stdin,
+                                        requestTime(fixedClock()));
+    Response response;
+    int status = servePage(page, request, response);
+    writeAll(STDOUT_FILENO, response.bytes().data(), response.bytes().size());
+    if (response.outOfMemory()) writeAll(STDOUT_FILENO, Response::kOutOfMemory, sizeof Response::kOutOfMemory - 1);
+    return status;
+}

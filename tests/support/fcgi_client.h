@@ -1,0 +1,27 @@
+// A small FastCGI client for the tests: one request over a Unix socket to
+// the responder, the way a web server sends it, and its answer read back.
+#pragma once
+
+#include <map>
+#include <string>
+
+struct FcgiResult {
+    std::string output;  // the stdout stream, as a CGI program's standard output
+    std::string errors;  // the stderr stream
+    int status = -1;     // the application status of FCGI_END_REQUEST
+    bool ended = false;  // FCGI_END_REQUEST arrived before the connection closed
+};
+
+// Sends `params` and `body` as one request on a new connection to the
+// socket at `socketPath` and reads until the request ends.
+FcgiResult runFcgi(const std::string& socketPath, const std::map<std::string, std::string>& params,
+                   const std::string& body);
+
+// Connects, sends `params` and the start of the body, and returns the
+// connection without ending the request (-1 on failure).
+int startFcgi(const std::string& socketPath, const std::map<std::string, std::string>& params,
+              const std::string& partialBody);
+
+// Sends the rest of the body of a request begun with startFcgi, reads the
+// answer and closes the connection.
+FcgiResult finishFcgi(int fd, const std::string& restOfBody);

@@ -367,7 +367,7 @@ write_apache_config() {
     echo "Listen $bind:$port"
     echo "PidFile $root/apache/httpd.pid"
     echo "Mutex file:$root/apache default"
-    echo "ErrorLog /dev/stderr"
+    echo "ErrorLog $root/apache/error.log"
     echo "DocumentRoot $root/apache/empty"
     echo "TypesConfig /dev/null"
     echo "AddType image/gif .gif"
@@ -435,6 +435,8 @@ stop_site() {
   [ -z "$server_pid" ] || kill -TERM -- "-$server_pid" 2>/dev/null || true
   if [ -n "$pages_group" ]; then
     kill -TERM -- "-$pages_pid" 2>/dev/null || true
+    local _
+    for _ in $(seq 50); do kill -0 -- "-$pages_pid" 2>/dev/null || break; sleep 0.1; done
   elif [ -n "$pages_pid" ]; then
     # The responder's parent lets the requests in progress finish.
     kill -TERM "$pages_pid" 2>/dev/null || true

@@ -308,7 +308,8 @@ mkdir -p "$root/run"
 
 # A site template with the address, port, directory and socket filled in.
 fill_template() {  # template
-  sed -e "s|@ADDRESS@|$bind|g" -e "s|@PORT@|$port|g" -e "s|@ROOT@|$root|g" -e "s|@SOCKET@|$socket|g" "$1"
+  sed -e "s|@ADDRESS@|$bind|g" -e "s|@PORT@|$port|g" -e "s|@LISTEN@|$bind:$port|g" -e "s|@ROOT@|$root|g" \
+    -e "s|@SOCKET@|$socket|g" "$1"
 }
 
 write_lighttpd_config() {

@@ -187,7 +187,7 @@ function nginxConfig(root, user) {
 
 function fillSite(template, root, port) {
   return template.replaceAll('@ADDRESS@', '127.0.0.1').replaceAll('@PORT@', String(port))
-    .replaceAll('@ROOT@', root).replaceAll('@SOCKET@', socketOf(root));
+    .replaceAll('@LISTEN@', `127.0.0.1:${port}`).replaceAll('@ROOT@', root).replaceAll('@SOCKET@', socketOf(root));
 }
 
 function waitForSocket(path, child, ms = 10000) {

@@ -72,10 +72,6 @@ log() { printf '[bench %s] %s\n' "$(date +%H:%M:%S)" "$*" >&2; }
 log "building in $build (Release)"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DGESIPAN_TESTS=OFF -DGESIPAN_SANITIZE=OFF >/dev/null
 cmake --build "$build" -j"$(nproc)" >/dev/null
-# The same programs linked dynamically, to show what static linking buys.
-cmake -S "$root" -B "$build/dynamic" -DCMAKE_BUILD_TYPE=Release -DGESIPAN_TESTS=OFF -DGESIPAN_SANITIZE=OFF \
-  -DGESIPAN_STATIC_PROGRAMS=OFF >/dev/null
-cmake --build "$build/dynamic" -j"$(nproc)" >/dev/null
 persistent_stage() {
   BENCH_COMMAND=$command bash "$root/bench/persistent.sh" "$build" "$raw" "$results"
   if [ "$update_readme" = 1 ]; then
@@ -86,6 +82,11 @@ if [ "$stage" = persistent ]; then
   persistent_stage
   exit 0
 fi
+
+# The same programs linked dynamically, to show what static linking buys.
+cmake -S "$root" -B "$build/dynamic" -DCMAKE_BUILD_TYPE=Release -DGESIPAN_TESTS=OFF -DGESIPAN_SANITIZE=OFF \
+  -DGESIPAN_STATIC_PROGRAMS=OFF >/dev/null
+cmake --build "$build/dynamic" -j"$(nproc)" >/dev/null
 
 tools=$build/benchtools
 mkdir -p "$tools"

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The benchmark: builds the six programs in Release, runs them as CGI
 # processes next to a minimal C program and /bin/true, measures how they
-# grow with the board, and serves them through lighttpd on 127.0.0.1; then
-# the persistent stage (bench/persistent.sh): the pages through FastCGI
+# grow with the board, serves them through lighttpd on 127.0.0.1, and
+# measures what syncing each change costs (bench/durability.sh); then the
+# persistent stage (bench/persistent.sh): the pages through FastCGI
 # responders beside CGI, at 1, 4 and 16 clients.
 # Writes bench/results/results.md, bench/results/growth.png and
 # bench/results/persistent.md, and puts the results into README.md between
@@ -394,12 +395,20 @@ if [ "$failed" -ne 0 ]; then
   exit 1
 fi
 
+# --- durability ---------------------------------------------------------------
+log "durability: what syncing each change costs"
+durability_options=()
+[ "$quick" = 1 ] && durability_options=(--quick)
+RUNS=$((RUNS / 2)) BENCH_BUILD=$build bash "$root/bench/durability.sh" "${durability_options[@]}" "$raw/durability.md" >/dev/null
+
 # --- report -----------------------------------------------------------------
 log "writing results"
 WEB_CONCURRENCY=$WEB_CONCURRENCY BENCH_SECONDS=$(($(date +%s) - started)) \
   BENCH_LOAD="$load_before $(cut -d' ' -f1 /proc/loadavg)" \
   BENCH_COMMAND=$command \
   bash "$root/bench/report.sh" "$raw" "$results" "$page_bytes"
+printf '\n' >>"$results/results.md"
+cat "$raw/durability.md" >>"$results/results.md"
 if [ "$update_readme" = 1 ]; then
   bash "$root/bench/readme.sh" "$results/results.md" "$root/README.md"
 fi

@@ -99,6 +99,32 @@ off_t fileSize(int fd) {
 
 int closeChecked(int fd) { return ::close(fd) == 0 ? 1 : -1; }
 
+int syncData(int fd) {
+    while (::fdatasync(fd) != 0) {
+        if (errno != EINTR) return -1;
+    }
+    return 1;
+}
+
+int syncDirectory(const char* dir) {
+    int fd = openNoFollow(dir, O_RDONLY | O_DIRECTORY);
+    if (fd < 0) return -1;
+    int synced;
+    while ((synced = ::fsync(fd)) != 0 && errno == EINTR) {
+    }
+    int error = errno;
+    ::close(fd);
+    errno = error;
+    return synced == 0 ? 1 : -1;
+}
+
+int replaceDurably(int fd, const char* from, const char* to, const char* dir) {
+    bool synced = syncData(fd) > 0;
+    if (closeChecked(fd) < 0 || !synced) return -1;
+    if (::rename(from, to) != 0) return -1;
+    return syncDirectory(dir) > 0 ? 1 : 0;
+}
+
 bool joinPath(char* path, std::size_t size, const char* dir, const char* name) {
     int needed = std::snprintf(path, size, "%s%s", dir, name);
     if (needed < 0 || static_cast<std::size_t>(needed) >= size) {

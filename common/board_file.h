@@ -32,6 +32,21 @@ off_t fileSize(int fd);
 // reports write errors only then).
 int closeChecked(int fd);
 
+// Waits until the file's bytes and length are on the disk; 1 or -1.
+int syncData(int fd);
+
+// Waits until the names in directory `dir` (created, renamed, removed)
+// are on the disk; 1 or -1.
+int syncDirectory(const char* dir);
+
+// The one order in which a file takes another's place so that a power cut
+// leaves the old file or the new one whole: the new file's bytes (`fd`,
+// written under the name `from`) on the disk, `fd` closed, `from` renamed
+// to `to`, and the rename on the disk through directory `dir`. 1; -1 with
+// `fd` closed and `from` left for the caller; 0 when only the directory's
+// sync failed: the rename has happened but may not outlive a power cut.
+int replaceDurably(int fd, const char* from, const char* to, const char* dir);
+
 // Joins a board directory and a file name into `path` (`size` bytes);
 // false when it does not fit.
 bool joinPath(char* path, std::size_t size, const char* dir, const char* name);

@@ -21,6 +21,8 @@ namespace {
 constexpr int kApplyTries = 3;
 constexpr int kStaleTries = 5;
 constexpr int kRecordsPerChunk = 1024;
+// The unit a disk writes whole.
+constexpr long kSectorSize = 512;
 
 // Scratch names a change may leave behind when it dies before its commit.
 const char* const kScratchNames[] = {kRedoScratchName, kBodyScratchName, kScratchName};
@@ -169,7 +171,7 @@ StoreResult BoardStore::readBody(const std::string& fileName, std::string* body)
     return result > 0 ? StoreResult::Done : StoreResult::Failed;
 }
 
-int BoardStore::writeScratch(const char* name, const std::string& bytes) {
+int BoardStore::writeScratch(const char* name, const std::string& bytes, bool synced) {
     char path[512];
     if (!joinPath(path, sizeof path, boardDir_, name)) return -1;
     // O_EXCL: whatever stands at a scratch name after the recovery is not
@@ -177,6 +179,7 @@ int BoardStore::writeScratch(const char* name, const std::string& bytes) {
     int fd = openNoFollow(path, O_WRONLY | O_CREAT | O_EXCL);
     if (fd < 0) return -1;
     bool written = writeAll(fd, bytes.data(), bytes.size()) > 0;
+    if (written && synced && syncData(fd) < 0) written = false;
     if (closeChecked(fd) < 0) written = false;
     if (!written) {
         ::unlink(path);
@@ -209,14 +212,33 @@ StoreResult BoardStore::commitAndApply(const RedoRecord& redo) {
     char scratchPath[512];
     char redoPath[512];
     if (!joinPath(scratchPath, sizeof scratchPath, boardDir_, kRedoScratchName) ||
-        !joinPath(redoPath, sizeof redoPath, boardDir_, kRedoName) || writeScratch(kRedoScratchName, redo.encode()) < 0) {
+        !joinPath(redoPath, sizeof redoPath, boardDir_, kRedoName)) {
         return discardScratch();
     }
-    // The commit: from here the change happens, now or at the next lock.
-    if (::rename(scratchPath, redoPath) != 0) return discardScratch();
+    int fd = openNoFollow(scratchPath, O_WRONLY | O_CREAT | O_EXCL);
+    if (fd < 0) return discardScratch();
+    created_.push_back(kRedoScratchName);
+    const std::string bytes = redo.encode();
+    if (writeAll(fd, bytes.data(), bytes.size()) < 0) {
+        ::close(fd);
+        return discardScratch();
+    }
+    // The commit: the record on the disk, then its name. From here the
+    // change happens, now or at the next lock, power cut or not.
+    int committed = replaceDurably(fd, scratchPath, redoPath, boardDir_);
+    if (committed < 0) return discardScratch();
+    if (committed == 0) {
+        // Renamed, but the disk did not take the name: take the commit
+        // back rather than claim a change a power cut may undo.
+        ::unlink(redoPath);
+        syncDirectory(boardDir_);
+        return discardScratch();
+    }
     created_.clear();
     bool applied = false;
     for (int tries = 0; tries < kApplyTries && !applied; ++tries) applied = redo.apply(boardDir_) > 0;
+    // Only once its steps are on the disk (apply waits for them); should
+    // this removal be lost, the steps just run again.
     if (applied) ::unlink(redoPath);
     if (index_ >= 0) ::close(index_);
     index_ = -1;
@@ -229,13 +251,16 @@ StoreResult BoardStore::AppendRecord(const char* header, const char* record, con
     if (!forChange_ || !isPlainBodyName(name) || count < 1 || count > kMaxMessages) return StoreResult::Damaged;
     StoreResult scratch = writeBodyScratch(name, body);
     if (scratch != StoreResult::Done) return scratch;
+    // The body and a new index go into the redo record whole, so that
+    // the record is all that has to reach the disk before the commit; the
+    // scratch files written here only make sure the space is there.
     RedoRecord redo;
-    redo.rename(kBodyScratchName, name);
+    redo.create(name, body);
     if (fresh) {
         std::string index(header, kHeaderSize);
         index.append(record, kRecordSize);
         if (writeScratch(kScratchName, index) < 0) return discardScratch();
-        redo.rename(kScratchName, kIndexName);
+        redo.create(kIndexName, index);
     } else {
         // The record goes beyond the old count before the commit, where no
         // reader counts it: a full disk then stops the post before it is
@@ -262,8 +287,8 @@ StoreResult BoardStore::RewriteRecord(int n, const char* record, const std::stri
     StoreResult scratch = writeBodyScratch(name, body);
     if (scratch != StoreResult::Done) return scratch;
     RedoRecord redo;
+    redo.create(name, body);
     redo.write(RecordOffset(n), record, kRecordSize);
-    redo.rename(kBodyScratchName, name);
     return commitAndApply(redo);
 }
 
@@ -276,9 +301,27 @@ StoreResult BoardStore::BumpReadCount(int n, char* record) {
     // Ten stored digits parse above the cap; "%4d" of such a value would be cut.
     if (count > kMaxReadCount) count = kMaxReadCount;
     if (count < kMaxReadCount) ++count;
+    char before[kRecordSize];
+    std::memcpy(before, record, sizeof before);
     putFormatted(record, field::ReadCount, "%4d", count);
-    // One write of the whole record: it lands whole or not at all.
-    return writeAt(index_, record, kRecordSize, RecordOffset(n)) > 0 ? StoreResult::Done : StoreResult::Failed;
+    // Only the bytes that change are written, unsynced: a power cut may
+    // lose the count. A disk writes a sector whole, so changed bytes
+    // within one sector land all or none; the rare count whose changed
+    // digits straddle a sector goes through a commit, never torn.
+    int first = field::ReadCount.offset;
+    int last = field::ReadCount.offset + field::ReadCount.width - 1;
+    while (first <= last && before[first] == record[first]) ++first;
+    while (last >= first && before[last] == record[last]) --last;
+    if (first > last) return StoreResult::Done;
+    const long at = RecordOffset(n) + first;
+    const int size = last - first + 1;
+    if (at / kSectorSize != (at + size - 1) / kSectorSize) {
+        RedoRecord redo;
+        redo.write(at, record + first, static_cast<std::size_t>(size));
+        return commitAndApply(redo);
+    }
+    return writeAt(index_, record + first, static_cast<std::size_t>(size), at) > 0 ? StoreResult::Done
+                                                                                   : StoreResult::Failed;
 }
 
 StoreResult BoardStore::writeShorterIndex(int n, char* erased) {
@@ -318,6 +361,8 @@ StoreResult BoardStore::writeShorterIndex(int n, char* erased) {
         }
         written = writeAll(fd, chunk.data(), kept * kRecordSize) > 0;
     }
+    // Too big for the redo record: on the disk before the commit names it.
+    if (written && syncData(fd) < 0) written = false;
     if (closeChecked(fd) < 0) written = false;
     if (!written || !numbered) {
         ::unlink(path);
@@ -384,7 +429,9 @@ StoreResult BoardStore::CreateBody(const std::string& name, const std::string& b
     if (!forChange_) return StoreResult::Failed;
     if (!isPlainBodyName(name) || !joinPath(path, sizeof path, boardDir_, name.c_str())) return StoreResult::NoMessage;
     if (!joinPath(scratchPath, sizeof scratchPath, boardDir_, kBodyScratchName)) return StoreResult::Failed;
-    if (writeScratch(kBodyScratchName, body) < 0) return StoreResult::Failed;
+    // Synced: the link's name reaches the disk with the next commit or
+    // directory sync, and must not name a file without its bytes.
+    if (writeScratch(kBodyScratchName, body, true) < 0) return StoreResult::Failed;
     // link(2), unlike rename, never replaces a file that is there.
     bool linked = ::link(scratchPath, path) == 0;
     int linkError = errno;
@@ -411,10 +458,12 @@ StoreResult BoardStore::ReplaceIndex(const std::string& index,
         redo.rename(names.first, names.second);
     }
     if (!index.empty()) {
-        if (writeScratch(kScratchName, index) < 0) return discardScratch();
+        if (writeScratch(kScratchName, index, true) < 0) return discardScratch();
         redo.rename(kScratchName, kIndexName);
     }
-    if (redo.steps().empty()) return StoreResult::Done;
+    // Nothing to commit: bodies made by CreateBody still get their names
+    // onto the disk.
+    if (redo.steps().empty()) return syncDirectory(boardDir_) > 0 ? StoreResult::Done : StoreResult::Failed;
     return commitAndApply(redo);
 }
 

@@ -1,11 +1,13 @@
 // One board's message store for one request: its lock, its index file and
-// body files, and the recovery of a change that a crash or a failure cut
-// short. Every change is all or nothing: its new files are written under
-// scratch names, then its steps are committed as one redo record
-// ("guestbook.redo") renamed into place, then carried out. Whoever next
-// takes the board's exclusive lock finds a committed record and carries it
-// out again to the end, or finds only scratch files and removes them; so
-// a board is always as before a change or as after it.
+// body files, and the recovery of a change that a crash, a failure or a
+// power cut stopped short. Every change is all or nothing, and Done only
+// once it would outlive a power cut: its steps, with the bytes they write,
+// go into one redo record synced to the disk, renamed to "guestbook.redo"
+// and the directory synced (the commit); then the steps are carried out,
+// their files synced, and only then the record removed. Whoever next takes
+// the board's exclusive lock finds a committed record and carries it out
+// again to the end, or finds only scratch files and removes them; so a
+// board is always as before a change or as after it.
 #pragma once
 
 #include <string>
@@ -118,7 +120,8 @@ private:
     void removeScratchFiles();
     // Cuts an index at most one record longer than its count back to it.
     StoreResult cutUncommittedRecord();
-    int writeScratch(const char* name, const std::string& bytes);
+    // `synced`: on the disk before it is closed.
+    int writeScratch(const char* name, const std::string& bytes, bool synced = false);
     // The body scratch file, when `name` can take its place.
     StoreResult writeBodyScratch(const std::string& name, const std::string& body);
     StoreResult commitAndApply(const class RedoRecord& redo);

@@ -101,6 +101,54 @@ int applyRemove(const char* boardDir, const RedoStep& step) {
     return ::unlink(path) == 0 || errno == ENOENT ? 1 : -1;
 }
 
+// The scratch name a created file is written under before its rename.
+const char* scratchFor(const std::string& name) { return name == kIndexName ? kScratchName : kBodyScratchName; }
+
+// True when `fd` already holds exactly `bytes`: the scratch file the
+// change wrote before its commit, kept so that the step needs no new space.
+bool holdsBytes(int fd, const std::string& bytes) {
+    if (fileSize(fd) != static_cast<off_t>(bytes.size())) return false;
+    std::string held(bytes.size(), '\0');
+    return bytes.empty() || (readAt(fd, &held[0], held.size(), 0) > 0 && held == bytes);
+}
+
+// The scratch file of a Create step holding its bytes, open; -1 on failure.
+int openFilledScratch(const char* scratch, const std::string& bytes) {
+    bool exists;
+    // Anything but a plain file the store did not make, and stays.
+    if (!isRegularFile(scratch, &exists)) return -1;
+    if (exists) {
+        int fd = openNoFollow(scratch, O_RDWR);
+        if (fd < 0) return -1;
+        if (holdsBytes(fd, bytes)) return fd;
+        // While a committed record stands, the scratch name is this
+        // change's own: what an earlier try left there is written anew.
+        ::close(fd);
+        if (::unlink(scratch) != 0) return -1;
+    }
+    int fd = openNoFollow(scratch, O_WRONLY | O_CREAT | O_EXCL);
+    if (fd >= 0 && writeAll(fd, bytes.data(), bytes.size()) < 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+int applyCreate(const char* boardDir, const RedoStep& step) {
+    char scratch[512];
+    char path[512];
+    if (!joinPath(scratch, sizeof scratch, boardDir, scratchFor(step.target)) ||
+        !joinPath(path, sizeof path, boardDir, step.target.c_str())) {
+        return -1;
+    }
+    int fd = openFilledScratch(scratch, step.bytes);
+    if (fd < 0) return -1;
+    // The data before the name: the record goes only once both are down.
+    bool synced = syncData(fd) > 0;
+    if (closeChecked(fd) < 0 || !synced) return -1;
+    return ::rename(scratch, path) == 0 ? 1 : -1;
+}
+
 // Write and truncate steps share one descriptor of the index.
 class IndexSteps {
 public:
@@ -118,16 +166,16 @@ public:
         if (step.kind == RedoStep::Truncate) return ::ftruncate(fd_, step.offset) == 0 ? 1 : -1;
         return writeAt(fd_, step.bytes.data(), step.bytes.size(), step.offset);
     }
-    // Reopened after a step that replaces the index by name.
-    void forget() {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
-    }
+    // Synced and reopened after a step that replaces the index by name.
+    int forget() { return finish(); }
+    // What was written through the descriptor goes to the disk before the
+    // record that describes it may go.
     int finish() {
         if (fd_ < 0) return 1;
+        bool synced = syncData(fd_) > 0;
         int closed = closeChecked(fd_);
         fd_ = -1;
-        return closed;
+        return synced ? closed : -1;
     }
 
 private:
@@ -176,6 +224,13 @@ void RedoRecord::remove(const std::string& name) {
     steps_.push_back(step);
 }
 
+void RedoRecord::create(const std::string& name, const std::string& bytes) {
+    RedoStep step(RedoStep::Create);
+    step.target = name;
+    step.bytes = bytes;
+    steps_.push_back(step);
+}
+
 std::string RedoRecord::encode() const {
     std::string out(kMagic, kMagicSize);
     putInteger(out, steps_.size(), 4);
@@ -196,6 +251,11 @@ std::string RedoRecord::encode() const {
                 break;
             case RedoStep::Remove:
                 putName(out, step.bytes);
+                break;
+            case RedoStep::Create:
+                putName(out, step.target);
+                putInteger(out, step.bytes.size(), 4);
+                out += step.bytes;
                 break;
         }
     }
@@ -239,6 +299,10 @@ bool RedoRecord::decode(const std::string& bytes) {
             case RedoStep::Remove:
                 ok = in.name(&step.bytes);
                 break;
+            case RedoStep::Create:
+                ok = in.name(&step.target) && (step.target == kIndexName || isPlainBodyName(step.target)) &&
+                     in.integer(&size, 4) && in.text(&step.bytes, size);
+                break;
         }
         // Offsets beyond any index this store can hold are no step of ours.
         if (!ok || offset > (1ull << 40)) {
@@ -265,13 +329,17 @@ int RedoRecord::apply(const char* boardDir) const {
                 done = index.apply(step);
                 break;
             case RedoStep::Rename:
-                if (step.target == kIndexName) index.forget();
-                done = applyRename(boardDir, step);
+                done = step.target == kIndexName ? index.forget() : 1;
+                if (done > 0) done = applyRename(boardDir, step);
+                break;
+            case RedoStep::Create:
+                done = step.target == kIndexName ? index.forget() : 1;
+                if (done > 0) done = applyCreate(boardDir, step);
                 break;
             case RedoStep::Remove:
             default:
-                if (step.bytes == kIndexName) index.forget();
-                done = step.kind == RedoStep::Remove ? applyRemove(boardDir, step) : -1;
+                done = step.bytes == kIndexName ? index.forget() : 1;
+                if (done > 0) done = step.kind == RedoStep::Remove ? applyRemove(boardDir, step) : -1;
                 break;
         }
         if (done < 0) return -1;

@@ -1,8 +1,11 @@
 // The redo record of a board: the steps of one change, written whole to
-// "guestbook.redo" before the change touches the index or a body file.
-// Each step gives its end state (bytes at an offset, a length, a name
-// renamed or removed), so running the steps again after a crash, once or
-// many times, ends in the same board. The store alone reads and writes it.
+// "guestbook.redo" and on the disk before the change touches the index or
+// a body file. Each step gives its end state (bytes at an offset, a
+// length, a file's whole contents, a name renamed or removed), so running
+// the steps again after a crash, once or many times, ends in the same
+// board. The steps carry the bytes they write, so that nothing but the
+// record itself has to reach the disk before the commit. The store alone
+// reads and writes it.
 #pragma once
 
 #include <cstddef>
@@ -13,12 +16,12 @@ constexpr char kRedoName[] = "guestbook.redo";
 constexpr char kRedoScratchName[] = "guestbook.redo.new";
 
 struct RedoStep {
-    enum Kind : char { Write = 'W', Truncate = 'T', Rename = 'R', Remove = 'U' };
+    enum Kind : char { Write = 'W', Truncate = 'T', Rename = 'R', Remove = 'U', Create = 'C' };
     explicit RedoStep(Kind k) : kind(k) {}
     Kind kind;
     long long offset = 0;  // Write: where in the index; Truncate: the new length
-    std::string bytes;     // Write: the bytes; Rename, Remove: the file name
-    std::string target;    // Rename: the new name
+    std::string bytes;     // Write, Create: the bytes; Rename, Remove: the file name
+    std::string target;    // Rename: the new name; Create: the file's name
 };
 
 class RedoRecord {
@@ -30,6 +33,9 @@ public:
     // rename whose source is gone has already run.
     void rename(const std::string& from, const std::string& to);
     void remove(const std::string& name);
+    // The file `name` (a body or the index) holds exactly `bytes`; it is
+    // written under its scratch name and renamed over `name`.
+    void create(const std::string& name, const std::string& bytes);
 
     const std::vector<RedoStep>& steps() const { return steps_; }
 
@@ -39,7 +45,9 @@ public:
     // short by a power cut is no record.
     bool decode(const std::string& bytes);
 
-    // Runs every step in `boardDir`; 1 or -1.
+    // Runs every step in `boardDir` and waits until what the steps wrote
+    // is on the disk (their names follow in order with the record's own
+    // removal); 1 or -1.
     int apply(const char* boardDir) const;
 
 private:

@@ -30,6 +30,13 @@ bool readLine(std::FILE* in, std::string* line) {
     return c != EOF || !line->empty();
 }
 
+// The directory holding `path`, for syncing the rename in it.
+std::string directoryOf(const std::string& path) {
+    std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
 }  // namespace
 
 std::string hashPassword(const std::string& password) {
@@ -88,11 +95,19 @@ bool replaceConfig(const std::string& path, const std::string& text, std::string
     if (done && ::fchown(fd, info.st_uid, info.st_gid) != 0 && (info.st_uid != ::geteuid() || errno != EPERM)) {
         done = false;
     }
-    done = done && ::fchmod(fd, info.st_mode & 07777) == 0 && ::fsync(fd) == 0;
-    if (closeChecked(fd) < 0) done = false;
-    if (done && ::rename(scratch.c_str(), path.c_str()) == 0) return true;
-    *error = "cannot replace " + path + ": " + std::strerror(errno);
-    ::unlink(scratch.c_str());
+    done = done && ::fchmod(fd, info.st_mode & 07777) == 0;
+    if (!done) {
+        *error = "cannot replace " + path + ": " + std::strerror(errno);
+        ::close(fd);
+        ::unlink(scratch.c_str());
+        return false;
+    }
+    int replaced = replaceDurably(fd, scratch.c_str(), path.c_str(), directoryOf(path).c_str());
+    if (replaced > 0) return true;
+    *error = (replaced == 0 ? "replaced " + path + ", but the disk may not keep it: "
+                            : "cannot replace " + path + ": ") +
+             std::strerror(errno);
+    if (replaced < 0) ::unlink(scratch.c_str());
     return false;
 }
 

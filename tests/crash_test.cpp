@@ -43,8 +43,9 @@ const std::vector<Operation> kOperations = {
 };
 
 // Calls a failure is injected into; every call is a kill point.
-const std::set<std::string> kFailingCalls = {"read",   "write",     "openat", "close",      "rename", "unlink",
-                                             "fcntl",  "pread64",   "pwrite64", "ftruncate", "newfstatat", "fstat"};
+const std::set<std::string> kFailingCalls = {"read",      "write",      "openat", "close", "rename",   "unlink",
+                                             "fcntl",     "pread64",    "pwrite64", "ftruncate", "newfstatat", "fstat",
+                                             "fdatasync", "fsync"};
 
 std::string programDir() { return PLAIN_PROGRAM_DIR; }
 

@@ -463,6 +463,24 @@ TEST(Responder, StopsOnlyAfterTheRequestInProgress) {
     EXPECT_FALSE(fileExists(responder.socketPath()));
 }
 
+TEST(Responder, AnswersRequestsOnAConnectionKeptOpen) {
+    ScratchSite site;
+    prepareSite(site);
+    ResponderProcess responder(site.cgiBin(), 1);
+    int connection = connectFcgi(responder.socketPath());
+    ASSERT_GE(connection, 0);
+    const FcgiResult post =
+        requestOnKeptConnection(connection, paramsOf("SavePage", "BoardNum=1&TextNum=-1", kPost), kPost);
+    EXPECT_EQ(post.status, 0);
+    expectSameAnswer(requestOnKeptConnection(connection, paramsOf("ListPage", "BoardNum=1&TextNum=0"), ""),
+                     cgiOf(site, "ListPage", "BoardNum=1&TextNum=0"));
+    ::close(connection);
+    // The worker goes back to new connections once the server lets go.
+    expectSameAnswer(responder.request(paramsOf("FormPage", "BoardNum=1"), ""), cgiOf(site, "FormPage", "BoardNum=1"));
+    EXPECT_EQ(responder.stop(), 0);
+    EXPECT_FALSE(hasFaultReport(responder.errors())) << responder.errors();
+}
+
 TEST(Responder, ServesASocketHandedOverAsStandardInput) {
     ScratchSite site;
     prepareSite(site);

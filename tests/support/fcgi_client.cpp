@@ -35,9 +35,10 @@ void appendStream(std::string& out, unsigned char type, const std::string& conte
     for (std::size_t at = 0; at < content.size(); at += 65535) appendRecord(out, type, content.substr(at, 65535));
 }
 
-std::string requestStart(const std::map<std::string, std::string>& params) {
+std::string requestStart(const std::map<std::string, std::string>& params, bool keepConnection = false) {
     std::string out;
-    appendRecord(out, kBeginRequest, std::string("\0\1\0\0\0\0\0\0", 8));  // responder, no kept connection
+    // The responder role; FCGI_KEEP_CONN when the connection is to stay.
+    appendRecord(out, kBeginRequest, std::string("\0\1", 2) + (keepConnection ? '\1' : '\0') + std::string(5, '\0'));
     std::string pairs;
     for (const auto& [name, value] : params) {
         appendLength(pairs, name.size());
@@ -84,8 +85,8 @@ void takeRecords(std::string& in, FcgiResult& result) {
 }
 
 // Sends `out` and reads the answer together: a responder may answer (and
-// close) before it has read a body it refuses. Closes `fd`.
-FcgiResult exchange(int fd, const std::string& out) {
+// close) before it has read a body it refuses.
+FcgiResult exchangeOn(int fd, const std::string& out) {
     FcgiResult result;
     std::size_t sent = 0;
     std::string in;
@@ -105,6 +106,11 @@ FcgiResult exchange(int fd, const std::string& out) {
             takeRecords(in, result);
         }
     }
+    return result;
+}
+
+FcgiResult exchange(int fd, const std::string& out) {
+    FcgiResult result = exchangeOn(fd, out);
     ::close(fd);
     return result;
 }
@@ -139,4 +145,13 @@ int startFcgi(const std::string& socketPath, const std::map<std::string, std::st
         return -1;
     }
     return fd;
+}
+
+int connectFcgi(const std::string& socketPath) { return connectTo(socketPath); }
+
+FcgiResult requestOnKeptConnection(int fd, const std::map<std::string, std::string>& params, const std::string& body) {
+    std::string out = requestStart(params, true);
+    appendStream(out, kStdin, body);
+    appendRecord(out, kStdin, "");
+    return exchangeOn(fd, out);
 }

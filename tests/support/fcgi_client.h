@@ -25,3 +25,8 @@ int startFcgi(const std::string& socketPath, const std::map<std::string, std::st
 // Sends the rest of the body of a request begun with startFcgi, reads the
 // answer and closes the connection.
 FcgiResult finishFcgi(int fd, const std::string& restOfBody);
+
+// A connection of its own (-1 on failure), and requests sent on it asking
+// the responder to keep it open (FCGI_KEEP_CONN), as nginx may.
+int connectFcgi(const std::string& socketPath);
+FcgiResult requestOnKeptConnection(int fd, const std::map<std::string, std::string>& params, const std::string& body);

@@ -28,6 +28,13 @@ range() {  # setup page clients: lowest and highest round's requests per second
     $1 == s && $2 == p && $3 == c { v = $5 / ($6 / 1e6); if (n++ == 0 || v < lo) lo = v; if (v > hi) hi = v }
     END { if (n) printf "%.0f–%.0f", lo, hi }' "$tsv"
 }
+# The ratio of two targets within each round, where both met the same load.
+per_round() {  # setup page other_setup other_page clients
+  awk -F'\t' -v s="$1" -v p="$2" -v o="$3" -v q="$4" -v c="$5" '
+    $3 == c && $1 == s && $2 == p { a[$4] = $5 / $6 }
+    $3 == c && $1 == o && $2 == q { b[$4] = $5 / $6 }
+    END { n = 0; for (r = 1; r in a || r in b; r++) if ((r in a) && (r in b) && b[r] > 0) printf "%s%.2f", (n++ ? ", " : ""), a[r] / b[r] }' "$tsv"
+}
 fmt() { awk -v v="$1" -v d="${2:-0}" 'BEGIN { if (v == "") print "–"; else printf "%.*f", d, v }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a == "" || b == "" || b == 0) print ""; else printf "%.4f", a / b }'; }
 verdict() {  # value op limit
@@ -135,11 +142,11 @@ label() {
   for page in listing view; do
     c=$(median c "$page" 4 rps)
     r=$(ratio "$c" "$(median a "$page" 4 rps)")
-    echo "- The $page through (c) at least 10 times (a) at 4 clients: $(verdict "$r" '>=' 10) ($(fmt "$r" 1) times)."
+    echo "- The $page through (c) at least 10 times (a) at 4 clients: $(verdict "$r" '>=' 10) ($(fmt "$r" 1) times; round by round $(per_round c "$page" a "$page" 4))."
     r=$(ratio "$c" "$(median d listing 4 rps)")
-    echo "- The $page through (c) at least 0.8 of (d) at 4 clients: $(verdict "$r" '>=' 0.8) ($(fmt "$r" 2))."
+    echo "- The $page through (c) at least 0.8 of (d) at 4 clients: $(verdict "$r" '>=' 0.8) ($(fmt "$r" 2); round by round $(per_round c "$page" d listing 4))."
     r=$(ratio "$c" "$(median e listing 4 rps)")
-    echo "- The $page through (c) ahead of the PHP listing (e) at 4 clients: $(verdict "$r" '>' 1) ($(fmt "$r" 2) times)."
+    echo "- The $page through (c) ahead of the PHP listing (e) at 4 clients: $(verdict "$r" '>' 1) ($(fmt "$r" 2) times; round by round $(per_round c "$page" e listing 4))."
   done
   growth=$(awk -F'\t' -v first="$first" -v last="$last" '
     $1 == first { a[$2] = $3 } $1 == last { b[$2] = $3 }

@@ -299,10 +299,14 @@ ready_boards
 # The socket between the server and the pages' FastCGI process; the
 # directory is root's, the socket the web user's.
 socket="$root/run/gesipan.sock"
-if [ -L "$root/run" ]; then
-  echo "site: $root/run is a symbolic link; make it a directory" >&2
-  exit 1
-fi
+# The server's and the socket's directories are written into: never
+# through a link.
+for d in run nginx apache; do
+  if [ -L "$root/$d" ]; then
+    echo "site: $root/$d is a symbolic link; make it a directory" >&2
+    exit 1
+  fi
+done
 mkdir -p "$root/run"
 [ -z "$web_user" ] || { chown root:root "$root/run"; chmod 755 "$root/run"; }
 

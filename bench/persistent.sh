@@ -14,16 +14,16 @@
 #
 #   bench/persistent.sh BUILD_DIR RAW_DIR RESULTS_DIR
 #
-# BUILD_DIR/bin holds the programs built in Release. Counts: ROUNDS (2),
-# SECONDS_EACH (5), CLIENTS ("1 4 16"), MEMORY_REQUESTS ("1000 100000");
+# BUILD_DIR/bin holds the programs built in Release. Counts: ROUNDS (3),
+# SECONDS_EACH (4), CLIENTS ("1 4 16"), MEMORY_REQUESTS ("1000 100000");
 # ports from BENCH_PORT (18431) up.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$1
 raw=$2
 results=$3
-ROUNDS=${ROUNDS:-2}
-SECONDS_EACH=${SECONDS_EACH:-5}
+ROUNDS=${ROUNDS:-3}
+SECONDS_EACH=${SECONDS_EACH:-4}
 CLIENTS=${CLIENTS:-1 4 16}
 MEMORY_REQUESTS=${MEMORY_REQUESTS:-1000 100000}
 BENCH_PORT=${BENCH_PORT:-18431}

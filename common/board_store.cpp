@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <set>
 #include <vector>
 
 #include "board_file.h"
@@ -324,16 +325,18 @@ StoreResult BoardStore::BumpReadCount(int n, char* record) {
                                                                                    : StoreResult::Failed;
 }
 
-StoreResult BoardStore::writeShorterIndex(int n, char* erased) {
+StoreResult BoardStore::writeShorterIndex(const std::vector<bool>& erase, int kept, std::string* erased,
+                                          std::set<std::string>* keptNames) {
     char path[512];
     if (!joinPath(path, sizeof path, boardDir_, kScratchName)) return StoreResult::Failed;
     int fd = openNoFollow(path, O_WRONLY | O_CREAT | O_EXCL);
     if (fd < 0) return StoreResult::Failed;
     char header[kHeaderSize];
     std::memcpy(header, header_, sizeof header);
-    putNumber(header, field::TextCount, count_ - 1);
+    putNumber(header, field::TextCount, kept);
     bool written = writeAll(fd, header, sizeof header) > 0;
     std::vector<char> chunk(static_cast<std::size_t>(kRecordsPerChunk) * kRecordSize);
+    int erasedSoFar = 0;
     bool numbered = true;
     for (int first = 1; written && numbered && first <= count_; first += kRecordsPerChunk) {
         int records = count_ - first + 1 < kRecordsPerChunk ? count_ - first + 1 : kRecordsPerChunk;
@@ -341,25 +344,29 @@ StoreResult BoardStore::writeShorterIndex(int n, char* erased) {
             written = false;
             break;
         }
-        // The erased record is dropped from the chunk in place, so that
+        // Erased records are dropped from the chunk in place, so that
         // each chunk goes out in one write.
-        std::size_t kept = 0;
+        std::size_t keptHere = 0;
         for (int i = 0; i < records; ++i) {
             char* record = chunk.data() + static_cast<std::size_t>(i) * kRecordSize;
             int at = first + i;
             // Renumbering a record that is not where its number says (bytes
             // shifted in the file) would write nonsense numbers.
             if (fieldNumber(record, field::TextNum) != at) numbered = false;
-            if (at == n) {
-                std::memcpy(erased, record, kRecordSize);
+            if (erase[static_cast<std::size_t>(at)]) {
+                erased->append(record, kRecordSize);
+                ++erasedSoFar;
                 continue;
             }
-            if (at > n) putNumber(record, field::TextNum, fieldNumber(record, field::TextNum) - 1);
-            char* place = chunk.data() + kept * kRecordSize;
+            if (erasedSoFar > 0) {
+                putNumber(record, field::TextNum, fieldNumber(record, field::TextNum) - erasedSoFar);
+            }
+            if (keptNames) keptNames->insert(fieldText(record, field::FileName));
+            char* place = chunk.data() + keptHere * kRecordSize;
             if (place != record) std::memmove(place, record, kRecordSize);
-            ++kept;
+            ++keptHere;
         }
-        written = writeAll(fd, chunk.data(), kept * kRecordSize) > 0;
+        written = writeAll(fd, chunk.data(), keptHere * kRecordSize) > 0;
     }
     // Too big for the redo record: on the disk before the commit names it.
     if (written && syncData(fd) < 0) written = false;
@@ -391,12 +398,52 @@ StoreResult BoardStore::RemoveRecord(int n, char* erased) {
         redo.write(0, header, kHeaderSize);
         redo.truncate(kHeaderSize + static_cast<long long>(count_ - 1) * kRecordSize);
     } else {
-        StoreResult written = writeShorterIndex(n, erased);
+        std::vector<bool> erase(static_cast<std::size_t>(count_) + 1, false);
+        erase[static_cast<std::size_t>(n)] = true;
+        std::string records;
+        StoreResult written = writeShorterIndex(erase, count_ - 1, &records, nullptr);
         if (written != StoreResult::Done) return written;
+        std::memcpy(erased, records.data(), kRecordSize);
         redo.rename(kScratchName, kIndexName);
     }
     const std::string name = fieldText(erased, field::FileName);
     if (isPlainBodyName(name)) redo.remove(name);
+    return commitAndApply(redo);
+}
+
+StoreResult BoardStore::RemoveRecords(const std::vector<int>& numbers, std::string* erased) {
+    erased->clear();
+    if (!forChange_ || !hasStoreLength()) return StoreResult::Damaged;
+    std::vector<bool> erase(static_cast<std::size_t>(count_) + 1, false);
+    int erasing = 0;
+    for (int n : numbers) {
+        if (n < 1 || n > count_) return StoreResult::NoMessage;
+        if (!erase[static_cast<std::size_t>(n)]) ++erasing;
+        erase[static_cast<std::size_t>(n)] = true;
+    }
+    if (erasing == 0) return StoreResult::Done;
+    RedoRecord redo;
+    std::set<std::string> keptNames;
+    if (erasing == count_) {
+        // Every message goes: the store goes with them, as with the only one.
+        char record[kRecordSize];
+        for (int n = 1; n <= count_; ++n) {
+            if (ReadRecord(n, record) != StoreResult::Done) return StoreResult::Failed;
+            if (fieldNumber(record, field::TextNum) != n) return StoreResult::Damaged;
+            erased->append(record, kRecordSize);
+        }
+        redo.remove(kIndexName);
+    } else {
+        StoreResult written = writeShorterIndex(erase, count_ - erasing, erased, &keptNames);
+        if (written != StoreResult::Done) return written;
+        redo.rename(kScratchName, kIndexName);
+    }
+    std::set<std::string> removing;
+    for (std::size_t at = 0; at < erased->size(); at += kRecordSize) {
+        const std::string name = fieldText(erased->data() + at, field::FileName);
+        // A body file that a kept record names too stays with that record.
+        if (isPlainBodyName(name) && !keptNames.count(name) && removing.insert(name).second) redo.remove(name);
+    }
     return commitAndApply(redo);
 }
 

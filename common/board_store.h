@@ -10,6 +10,7 @@
 // board is always as before a change or as after it.
 #pragma once
 
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -88,6 +89,15 @@ public:
     // only message takes the whole store with it. `erased` receives it.
     StoreResult RemoveRecord(int n, char* erased);
 
+    // Takes out every message whose number is in `numbers` (any order,
+    // repeats once) as one committed change: the rest move up and are
+    // renumbered as RemoveRecord renumbers them, and the erased messages'
+    // body files go, but one that a kept record names too; erasing every
+    // message takes the whole store. `erased` receives the erased records,
+    // oldest first. Done (also for no number), NoMessage (a number out of
+    // range: nothing changes), Damaged or Failed.
+    StoreResult RemoveRecords(const std::vector<int>& numbers, std::string* erased);
+
     // For the operator's tool.
     const char* boardDir() const { return boardDir_; }
 
@@ -127,7 +137,11 @@ private:
     StoreResult commitAndApply(const class RedoRecord& redo);
     // Removes the scratch files this change made; returns Failed.
     StoreResult discardScratch();
-    StoreResult writeShorterIndex(int n, char* erased);
+    // The index without the records marked in `erase` (by number) as
+    // tmp.dat, `kept` counted; the dropped records go to `erased`, the
+    // kept ones' FileNames to `keptNames` when given.
+    StoreResult writeShorterIndex(const std::vector<bool>& erase, int kept, std::string* erased,
+                                  std::set<std::string>* keptNames);
 
     char boardDir_[256];
     char indexPath_[512];

@@ -208,3 +208,20 @@ bool boardBytes(const std::string& json, std::size_t* at, std::string* bytes) {
     }
     return false;
 }
+
+bool boardBytesOfUtf8(const std::string& utf8, std::string* bytes) {
+    bytes->clear();
+    for (std::size_t i = 0; i < utf8.size();) {
+        std::size_t length = utf8Length(static_cast<unsigned char>(utf8[i]));
+        if (length == 0 || i + length > utf8.size()) return false;
+        std::string converted;
+        if (length == 1) {
+            converted = utf8.substr(i, 1);
+        } else if (!fromUtf8().convert(utf8.substr(i, length), &converted)) {
+            return false;
+        }
+        *bytes += converted;
+        i += length;
+    }
+    return true;
+}

@@ -14,3 +14,7 @@ std::string jsonText(const std::string& text);
 // quote); moves `*at` past the closing quote. False when the literal is
 // not well formed or holds a character that EUC-KR cannot hold.
 bool boardBytes(const std::string& json, std::size_t* at, std::string* bytes);
+
+// The board bytes of UTF-8 text typed by the owner; false when it is not
+// UTF-8 or holds a character that code page 949 cannot hold.
+bool boardBytesOfUtf8(const std::string& utf8, std::string* bytes);

@@ -1,9 +1,12 @@
 // gesipan: the site owner's tool. Checks and mends boards, backs them up
-// and restores them as JSON Lines, and sets the site password.
+// and restores them as JSON Lines, lists and erases messages, and sets the
+// site password.
 //   gesipan [--conf PATH] check [BOARD...]
 //   gesipan [--conf PATH] repair [--orphans] [BOARD...]
 //   gesipan [--conf PATH] export BOARD
 //   gesipan [--conf PATH] import BOARD < FILE
+//   gesipan [--conf PATH] list [--json] [--limit N] BOARD
+//   gesipan [--conf PATH] erase [--dry-run] [--json] BOARD [N | N-M]... [--host ADDR]... [--word WORD]...
 //   gesipan [--conf PATH] password
 // Exit status: 0 done and consistent, 1 problems found or left, 2 usage
 // or configuration error.
@@ -17,6 +20,8 @@
 
 #include "board_check.h"
 #include "board_json.h"
+#include "euc_kr.h"
+#include "moderation.h"
 #include "store.h"
 #include "password_file.h"
 #include "request.h"
@@ -27,12 +32,15 @@ namespace {
 constexpr int kDone = 0;
 constexpr int kProblems = 1;
 constexpr int kUsage = 2;
+constexpr int kDefaultListed = 20;
 
 const char kUsageText[] =
     "usage: gesipan [--conf PATH] check [BOARD...]\n"
     "       gesipan [--conf PATH] repair [--orphans] [BOARD...]\n"
     "       gesipan [--conf PATH] export BOARD\n"
     "       gesipan [--conf PATH] import BOARD < FILE\n"
+    "       gesipan [--conf PATH] list [--json] [--limit N] BOARD\n"
+    "       gesipan [--conf PATH] erase [--dry-run] [--json] BOARD [N | N-M]... [--host ADDR]... [--word WORD]...\n"
     "       gesipan [--conf PATH] password\n";
 
 int usage(const char* why = nullptr) {
@@ -126,11 +134,107 @@ int setPassword(const std::string& confPath) {
     return kDone;
 }
 
+struct Moderation {
+    bool json = false;
+    bool dryRun = false;
+    int limit = kDefaultListed;
+    bool limited = false;
+    Selection selection;
+    bool used() const { return json || dryRun || limited || !selection.hosts.empty() || !selection.words.empty(); }
+};
+
+// Reads the list or erase option at argv[*i] and its value: 1 taken, 0
+// no such option, -1 a usage error (reported).
+int takeModerationOption(int argc, char** argv, int* i, Moderation* moderation) {
+    const std::string arg = argv[*i];
+    const char* value = *i + 1 < argc ? argv[*i + 1] : nullptr;
+    if (arg == "--json") {
+        moderation->json = true;
+        return 1;
+    }
+    if (arg == "--dry-run") {
+        moderation->dryRun = true;
+        return 1;
+    }
+    if (arg != "--limit" && arg != "--host" && arg != "--word") return 0;
+    if (!value || !*value) {
+        usage((arg + " needs a value").c_str());
+        return -1;
+    }
+    ++*i;
+    if (arg == "--limit") {
+        std::pair<int, int> count;
+        if (!parseRange(value, &count) || count.first != count.second) {
+            usage("--limit needs a number from 1 to 9999");
+            return -1;
+        }
+        moderation->limit = count.first;
+        moderation->limited = true;
+    } else if (arg == "--host") {
+        moderation->selection.hosts.push_back(value);
+    } else {
+        std::string word;
+        // Board text is EUC-KR; the word is typed in UTF-8.
+        if (!boardBytesOfUtf8(value, &word)) {
+            usage("--word: not UTF-8 text that EUC-KR can hold");
+            return -1;
+        }
+        moderation->selection.words.push_back(word);
+    }
+    return 1;
+}
+
+// Whether the list and erase options given go with `command`; reported when not.
+bool moderationFits(const std::string& command, const Moderation& moderation) {
+    const char* why = nullptr;
+    if (moderation.used() && command != "list" && command != "erase") {
+        why = "that option goes with list or erase only";
+    } else if (command == "list" && (moderation.dryRun || !moderation.selection.empty())) {
+        why = "--dry-run, --host and --word go with erase";
+    } else if (command == "erase" && moderation.limited) {
+        why = "--limit goes with list";
+    }
+    if (why) usage(why);
+    return why == nullptr;
+}
+
+// The message numbers and ranges after an erase's board; reported when
+// there are none and no other selection either.
+bool pickErased(const std::vector<std::string>& args, Selection* selection) {
+    if (args.empty()) {
+        usage("erase takes a board");
+        return false;
+    }
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        std::pair<int, int> range;
+        if (!parseRange(args[i], &range)) {
+            std::fprintf(stderr, "gesipan: %s is no message number or range N-M\n", args[i].c_str());
+            return false;
+        }
+        selection->ranges.push_back(range);
+    }
+    if (selection->empty()) {
+        usage("erase needs message numbers, --host or --word");
+        return false;
+    }
+    return true;
+}
+
+int moderate(const std::string& command, int board, const std::string& dir, const Moderation& moderation) {
+    ShowOptions options;
+    options.json = moderation.json;
+    options.progress = stderr;
+    BoardOwner owner(dir);
+    if (command == "list") return listBoard(board, dir, moderation.limit, options);
+    return eraseMessages(board, dir, moderation.selection, moderation.dryRun, options);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::string confPath = "GuestBook.conf";
     bool moveOrphans = false;
+    Moderation moderation;
     std::vector<std::string> words;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
@@ -141,6 +245,8 @@ int main(int argc, char** argv) {
             confPath = arg.substr(7);
         } else if (arg == "--orphans") {
             moveOrphans = true;
+        } else if (int taken = takeModerationOption(argc, argv, &i, &moderation)) {
+            if (taken < 0) return kUsage;
         } else if (arg == "--help" || arg == "-h") {
             std::fputs(kUsageText, stdout);
             return kDone;
@@ -154,16 +260,19 @@ int main(int argc, char** argv) {
     const std::string command = words[0];
     const std::vector<std::string> args(words.begin() + 1, words.end());
     if (moveOrphans && command != "repair") return usage("--orphans goes with repair only");
+    const bool moderating = command == "list" || command == "erase";
+    if (!moderationFits(command, moderation)) return kUsage;
     if (command == "password") {
         if (!args.empty()) return usage("password takes no board");
         return setPassword(confPath);
     }
-    if (command != "check" && command != "repair" && command != "export" && command != "import") {
+    if (command != "check" && command != "repair" && command != "export" && command != "import" && !moderating) {
         return usage(("unknown command " + command).c_str());
     }
-    if ((command == "export" || command == "import") && args.size() != 1) {
+    if ((command == "export" || command == "import" || command == "list") && args.size() != 1) {
         return usage((command + " takes one board").c_str());
     }
+    if (command == "erase" && !pickErased(args, &moderation.selection)) return kUsage;
 
     SiteConfig config;
     std::string error;
@@ -179,7 +288,10 @@ int main(int argc, char** argv) {
         return kUsage;
     }
     std::vector<int> boards;
-    if (!pickBoards(config, args, &boards)) return kUsage;
+    if (!pickBoards(config, moderating ? std::vector<std::string>(args.begin(), args.begin() + 1) : args, &boards)) {
+        return kUsage;
+    }
+    if (moderating) return moderate(command, boards[0], config.boards[boards[0]], moderation);
 
     if (command == "export" || command == "import") {
         const int board = boards[0];

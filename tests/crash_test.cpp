@@ -2,7 +2,8 @@
 // given a failure at each call that touches a file, leaves its board as
 // before or as after; its page never claims a change that did not happen,
 // the next reader sees one of the two, and the board takes the next post,
-// edit, view and erase. Runs the programs under strace's fault injection.
+// edit, view and erase. Runs the programs, and the operator's batch erase,
+// under strace's fault injection.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -26,20 +27,28 @@ struct Operation {
     std::string query;
     std::string body;
     std::string doneMarker;  // printed only when the change was made
+    std::vector<std::string> args;  // the operator's tool: its arguments
 };
+
+// The tool says so when it changed nothing; a page says so by being a page
+// without the done marker.
+const char kToolChangedNothing[] = "nothing erased";
 
 // Names the operation in test names and messages.
 void PrintTo(const Operation& op, std::ostream* out) { *out << op.name; }
 
 const std::vector<Operation> kOperations = {
-    {"first post", 0, "SavePage", "BoardNum=1&TextNum=-1", "n=P&e=&h=&s=New&b=a%0D%0Ab", "<caption>"},
-    {"post to five", 5, "SavePage", "BoardNum=1&TextNum=-1", "n=P&e=&h=&s=New&b=a%0D%0Ab", "<caption>"},
-    {"edit", 5, "SavePage", "BoardNum=1&TextNum=3", "n=E&e=&h=&s=Edited&b=new+body&password=secret", "<caption>"},
-    {"erase first", 5, "DropPage", "BoardNum=1&TextNum=1", "password=secret", "Successfully removed."},
-    {"erase middle", 5, "DropPage", "BoardNum=1&TextNum=3", "password=secret", "Successfully removed."},
-    {"erase last", 5, "DropPage", "BoardNum=1&TextNum=5", "password=secret", "Successfully removed."},
-    {"erase only", 1, "DropPage", "BoardNum=1&TextNum=1", "password=secret", "Successfully removed."},
-    {"view", 5, "ShowPage", "BoardNum=1&TextNum=2", "", " 읽은횟수 </font></th><td>   1</td>"},
+    {"first post", 0, "SavePage", "BoardNum=1&TextNum=-1", "n=P&e=&h=&s=New&b=a%0D%0Ab", "<caption>", {}},
+    {"post to five", 5, "SavePage", "BoardNum=1&TextNum=-1", "n=P&e=&h=&s=New&b=a%0D%0Ab", "<caption>", {}},
+    {"edit", 5, "SavePage", "BoardNum=1&TextNum=3", "n=E&e=&h=&s=Edited&b=new+body&password=secret", "<caption>", {}},
+    {"erase first", 5, "DropPage", "BoardNum=1&TextNum=1", "password=secret", "Successfully removed.", {}},
+    {"erase middle", 5, "DropPage", "BoardNum=1&TextNum=3", "password=secret", "Successfully removed.", {}},
+    {"erase last", 5, "DropPage", "BoardNum=1&TextNum=5", "password=secret", "Successfully removed.", {}},
+    {"erase only", 1, "DropPage", "BoardNum=1&TextNum=1", "password=secret", "Successfully removed.", {}},
+    {"view", 5, "ShowPage", "BoardNum=1&TextNum=2", "", " 읽은횟수 </font></th><td>   1</td>", {}},
+    {"batch erase", 5, "gesipan", "", "", "erased 3 of 5 messages", {"erase", "1", "2", "4-5"}},
+    {"batch erase from the start", 5, "gesipan", "", "", "erased 2 of 5 messages", {"erase", "1", "1-2"}},
+    {"batch erase by word of all", 5, "gesipan", "", "", "erased 5 of 5 messages", {"erase", "1", "--word", "writer"}},
 };
 
 // Calls a failure is injected into; every call is a kill point.
@@ -71,7 +80,14 @@ public:
         return runCgi(program, site.cgiBin(), request);
     }
     CgiResult run(const Operation& op, const std::vector<std::string>& launcher = {}) {
-        return run(op.program, op.query, op.body, launcher);
+        if (op.args.empty()) return run(op.program, op.query, op.body, launcher);
+        CgiRequest request;
+        request.args = {"--conf", "GuestBook.conf"};
+        request.args.insert(request.args.end(), op.args.begin(), op.args.end());
+        request.mergeStderr = true;
+        request.launcher = launcher;
+        request.programDir = programDir();
+        return runCgi(op.program, site.cgiBin(), request);
     }
     // The listing's rows without their dates: what a reader sees.
     std::string listing() {
@@ -132,8 +148,10 @@ protected:
         SCOPED_TRACE(op.name + " with " + injection);
         Board board(op.messages);
         CgiResult result = board.run(op, {"/usr/bin/strace", "-qq", "-o", "/dev/null", "-e", "inject=" + injection});
-        const bool printed = result.output.find("Content-type: text/html") == 0;
         const bool claimsDone = result.output.find(op.doneMarker) != std::string::npos;
+        // The run gave its answer: a page, or the tool's line that it changed nothing.
+        const bool printed = op.args.empty() ? result.output.find("Content-type: text/html") == 0
+                                             : result.output.find(kToolChangedNothing) != std::string::npos;
         ++runs;
 
         // What the page says holds at once, before any recovery: scratch

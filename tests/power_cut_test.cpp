@@ -32,6 +32,7 @@ struct Operation {
     std::string body;
     std::string doneMarker;  // the page's word that the change was made
     int countedRecord = 0;   // a record whose ReadCount starts at 99
+    std::string toolArgs = "";  // the operator's tool: its arguments after --conf
 };
 
 void PrintTo(const Operation& op, std::ostream* out) { *out << op.name; }
@@ -55,7 +56,21 @@ const std::vector<Operation> kOperations = {
     // 512-byte sector boundary.
     {"view across a sector", 189, "ShowPage", "BoardNum=1&TextNum=189", "", " 읽은횟수 </font></th><td> 100</td>",
      189},
+    {"batch erase", 5, "gesipan", "", "", "erased 3 of 5 messages", 0, "erase 1 2 4-5"},
+    {"batch erase of all", 5, "gesipan", "", "", "erased 5 of 5 messages", 0, "erase 1 --word writer"},
 };
+
+// The traced run of `op`; the tool's arguments go through a shell that
+// execs it, so the trace follows the tool itself.
+std::vector<std::string> tracedLauncher(const Operation& op, const std::string& traceFile) {
+    std::vector<std::string> launcher = fileTraceLauncher(traceFile);
+    if (op.toolArgs.empty()) return launcher;
+    for (const std::string& word : {std::string("/bin/sh"), std::string("-c"),
+                                    "exec \"$0\" --conf GuestBook.conf " + op.toolArgs}) {
+        launcher.push_back(word);
+    }
+    return launcher;
+}
 
 class Board {
 public:
@@ -218,7 +233,7 @@ TEST_P(PowerCut, EveryStateComesBackAsBeforeOrAfter) {
     before_ = snapshotBoard(traced.dir);
     const DiskFiles initial = traced.files();
     const std::string traceFile = traced.site.root() + "/trace";
-    CgiResult result = traced.run(op.program, op.query, op.body, fileTraceLauncher(traceFile));
+    CgiResult result = traced.run(op.program, op.query, op.body, tracedLauncher(op, traceFile));
     ASSERT_NE(result.output.find(op.doneMarker), std::string::npos) << result.output;
     after_ = snapshotBoard(traced.dir);
     afterListing_ = traced.listing();

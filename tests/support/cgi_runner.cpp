@@ -49,6 +49,7 @@ void limitFileSize(long bytes) {
     limitFileSize(request.fileSizeLimit);
     ::dup2(stdinFd, STDIN_FILENO);
     ::dup2(stdoutFd, STDOUT_FILENO);
+    if (request.mergeStderr) ::dup2(stdoutFd, STDERR_FILENO);
     if (::chdir(workDir.c_str()) != 0) ::_exit(126);
     std::vector<char*> envp;
     for (const auto& entry : env) envp.push_back(const_cast<char*>(entry.c_str()));
@@ -57,6 +58,7 @@ void limitFileSize(long bytes) {
     std::vector<char*> argv;
     for (const auto& word : request.launcher) argv.push_back(const_cast<char*>(word.c_str()));
     argv.push_back(const_cast<char*>(path.c_str()));
+    for (const auto& word : request.args) argv.push_back(const_cast<char*>(word.c_str()));
     argv.push_back(nullptr);
     ::execve(argv[0], argv.data(), envp.data());
     ::_exit(127);

@@ -17,6 +17,8 @@ struct CgiRequest {
     long fileSizeLimit = -1;                // bytes a write may reach, as on a full disk; -1 for none
     std::vector<std::string> launcher;      // a command the program runs under (strace ...), if any
     std::string programDir;                 // where the program is; the tested build's when empty
+    std::vector<std::string> args;          // command-line arguments (the operator's tool)
+    bool mergeStderr = false;               // standard error into `output` too
 };
 
 struct CgiResult {

@@ -212,10 +212,40 @@ if [ -n "$boards_only" ]; then
   exit 0
 fi
 
+# The form token's secret and the ban list, in secret/: served by no
+# server, read by the web user, changed only by root (or the owner). Made
+# when missing, so that an existing site needs only the configuration's
+# lines to turn the defences on.
+ready_defences() {
+  local secret="$root/secret"
+  if [ -L "$secret" ] || [ -L "$secret/form.key" ] || [ -L "$secret/ban.list" ]; then
+    echo "site: $secret holds a symbolic link; left as it is" >&2
+    return 0
+  fi
+  mkdir -p "$secret"
+  if [ ! -s "$secret/form.key" ]; then
+    (umask 077 && od -An -N32 -tx1 /dev/urandom | tr -d ' \n' >"$secret/form.key.new" && echo >>"$secret/form.key.new")
+    mv -f "$secret/form.key.new" "$secret/form.key"
+  fi
+  if [ ! -e "$secret/ban.list" ]; then
+    printf '%s\n' "# Kept out of every board: one address, ADDRESS/BITS range or word a line." \
+      "# Change it with bin/gesipan ban ENTRY and bin/gesipan unban ENTRY, or edit it (UTF-8)." >"$secret/ban.list.new"
+    mv -f "$secret/ban.list.new" "$secret/ban.list"
+  fi
+  if [ -n "$web_user" ]; then
+    chown "root:$web_group" "$secret" "$secret/form.key" "$secret/ban.list"
+    chmod 750 "$secret"
+    chmod 640 "$secret/form.key" "$secret/ban.list"
+  else
+    chmod 700 "$secret"
+    chmod 600 "$secret/form.key" "$secret/ban.list"
+  fi
+}
+
 refuse_taken_port
 
 . "$repo/scripts/packages.sh"
-install_missing_packages g++ cmake make libcrypt-dev
+install_missing_packages g++ cmake make libcrypt-dev nettle-dev
 # The FastCGI responder links Debian's libfcgi statically.
 install_missing_packages libfcgi-dev
 # The server; apache2-bin is Apache without Debian's service (which would
@@ -275,6 +305,14 @@ BASE_DIR /
 BBS_DIR $root/boards/
 EMAIL admin@localhost
 Password $password
+# spam defences (see the README); take a line out to turn its defence off;
+# paths are relative to cgi-bin/, so a copied site uses its own secret/
+FORM_TOKEN ../secret/form.key 3
+HONEYPOT on
+LINK_LIMIT 3
+POST_LIMIT 5 600
+DUPLICATE_CHECK 86400
+BAN_LIST ../secret/ban.list
 1 title1.gif
 CONF
   mv "$conf.new" "$conf"
@@ -295,6 +333,7 @@ fi
 
 check_boards_inside_site
 ready_boards
+ready_defences
 
 # The socket between the server and the pages' FastCGI process; the
 # directory is root's, the socket the web user's.

@@ -8,6 +8,8 @@ cd "$(dirname "$0")/.."
 install_missing_packages g++ cmake make libgtest-dev
 # crypt(3) for hashed passwords (libcrypt.a too, for static programs).
 install_missing_packages libcrypt-dev
+# nettle: the form token's HMAC and the SHA-256 of the duplicate check.
+install_missing_packages nettle-dev
 # The FastCGI responder links Debian's libfcgi statically.
 install_missing_packages libfcgi-dev
 # clang and its libFuzzer runtime for the fuzz targets.

@@ -380,3 +380,34 @@ export function postMessage(site, fields) {
     req.end(body);
   });
 }
+
+// Runs the site command until it serves (or ends); resolves with its
+// output so far, its pid and a stop function. `command`, when given, is
+// run by bash -c from the repository instead of the site command; `options`
+// are further arguments of the site command (--server, --cgi).
+export function siteCommand(dir, port, command = null, options = []) {
+  const args = command ? ['-c', command]
+    : [join(repo, 'scripts', 'site.sh'), '--dir', dir, '--port', String(port), '--listen', '127.0.0.1', ...options];
+  const child = spawn('bash', args, { stdio: ['ignore', 'pipe', 'pipe'], env: { ...process.env }, detached: true, cwd: repo });
+  let output = '';
+  child.stdout.on('data', (d) => { output += d; });
+  child.stderr.on('data', (d) => { output += d; });
+  const ended = new Promise((resolve) => child.once('exit', (code) => resolve(code)));
+  const stop = async () => {
+    if (child.exitCode === null && child.signalCode === null) child.kill('SIGTERM');
+    await ended;
+  };
+  return new Promise((resolve, reject) => {
+    const deadline = Date.now() + 60000;
+    const attempt = () => {
+      if (child.exitCode !== null) return resolve({ code: child.exitCode, output, pid: child.pid, stop });
+      const socket = net.connect(port, '127.0.0.1');
+      socket.once('connect', () => { socket.destroy(); resolve({ code: null, output, pid: child.pid, stop }); });
+      socket.once('error', () => {
+        socket.destroy();
+        if (Date.now() > deadline) { stop(); reject(new Error(`site command did not serve:\n${output}`)); } else setTimeout(attempt, 100);
+      });
+    };
+    attempt();
+  });
+}

@@ -1,5 +1,6 @@
 // The site command as an owner runs it: who the server and programs run as,
-// what they may change, and a board added by a configuration line.
+// what they may change, and a board added by a configuration line; every
+// server with the responder and with one program per request.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { spawn, execFileSync } from 'node:child_process';
@@ -26,7 +27,7 @@ function request(url, body) {
     }, (res) => {
       const chunks = [];
       res.on('data', (c) => chunks.push(c));
-      res.on('end', () => resolve({ status: res.statusCode, body: Buffer.concat(chunks).toString('latin1') }));
+      res.on('end', () => resolve({ status: res.statusCode, headers: res.headers, body: Buffer.concat(chunks).toString('latin1') }));
     });
     req.on('error', reject);
     req.end(body);
@@ -72,6 +73,40 @@ async function uidOf(pid) {
   return status.match(/^Uid:\s+(\d+)\s+(\d+)/m).slice(1).map(Number);
 }
 
+// Every process below `pid`, with its real and effective user.
+async function descendants(pid) {
+  const all = [];
+  for (const entry of await readdir('/proc')) {
+    if (!/^\d+$/.test(entry)) continue;
+    try {
+      const text = await readFile(`/proc/${entry}/stat`, 'utf8');
+      const name = text.slice(text.indexOf('(') + 1, text.lastIndexOf(')'));
+      const ppid = Number(text.slice(text.lastIndexOf(')') + 2).split(' ')[1]);
+      all.push({ pid: Number(entry), ppid, name });
+    } catch { /* ended meanwhile */ }
+  }
+  const found = [];
+  for (let parents = [pid]; parents.length;) {
+    const children = all.filter((p) => parents.includes(p.ppid));
+    found.push(...children);
+    parents = children.map((p) => p.pid);
+  }
+  for (const p of found) p.uid = await uidOf(p.pid).catch(() => null);
+  return found.filter((p) => p.uid);
+}
+
+// The processes that answer requests run as the web user; only nginx's and
+// Apache's parents, which open the port and answer nothing, stay root.
+async function assertUnprivileged(site) {
+  const processes = await descendants(site.pid);
+  assert.ok(processes.length > 0, 'the site command runs a server');
+  for (const p of processes) {
+    if (p.ppid === site.pid && ['nginx', 'apache2'].includes(p.name)) continue;
+    assert.deepEqual(p.uid, [webUid, webUid], `${p.name} (${p.pid})`);
+  }
+  return processes;
+}
+
 function canWriteAsWebUser(dir) {
   if (!asRoot) return null;
   try {
@@ -102,8 +137,10 @@ test('the site command serves as the web user, which may change the boards only;
   t.after(() => site.stop());
   assert.equal(site.code, null, site.output);
   if (!asRoot) assert.match(site.output, /Editing and erasing password \(shown only now\): [A-Za-z0-9]{10}/);
-  // lighttpd replaced the shell (exec) and gave up root for good.
-  assert.deepEqual(await uidOf(site.pid), [webUid, webUid]);
+  // lighttpd gave up root for good; the responder and its workers never had it.
+  const processes = await assertUnprivileged(site);
+  assert.deepEqual(processes.map((p) => p.name).filter((n) => n !== 'gesipan-fcgi').sort(), ['lighttpd']);
+  assert.ok(processes.filter((p) => p.name === 'gesipan-fcgi').length >= 2, 'the responder and its workers');
 
   const conf = await stat(join(dir, 'cgi-bin', 'GuestBook.conf'));
   if (asRoot) {
@@ -273,5 +310,50 @@ test("the README's restore recipe, word for word: the restored boards served, th
   if (asRoot) {
     const s = await stat(join(newDir, 'cgi-bin', 'GuestBook.conf'));
     assert.deepEqual([s.uid, s.gid, s.mode & 0o777], [0, webGid, 0o640]);
+  }
+});
+
+test('every server, with the responder and with one program per request: unprivileged, its headers and size limit, nothing left after it stops', async (t) => {
+  process.env.GESIPAN_SITE_BIN = process.env.GESIPAN_BIN;
+  const parent = await mkdtemp(join(tmpdir(), 'gesipan-servers-'));
+  t.after(() => rm(parent, { recursive: true, force: true }));
+  await chmod(parent, 0o755);
+  const lighttpd = await readFile(join(repo, 'deploy', 'lighttpd.conf.in'), 'utf8');
+  const policy = lighttpd.match(/"Content-Security-Policy" => "([^"]+)"/)[1];
+  for (const server of ['lighttpd', 'nginx', 'apache']) {
+    for (const cgi of [false, true]) {
+      const what = `${server}${cgi ? ' --cgi' : ''}`;
+      // A site of its own: the posting limit counts posts per address.
+      const dir = join(parent, `${server}${cgi ? '-cgi' : ''}`);
+      const port = await freePort();
+      const site = await siteCommand(dir, port, null, ['--server', server, ...(cgi ? ['--cgi'] : [])]);
+      t.after(() => site.stop());
+      assert.equal(site.code, null, `${what}: ${site.output}`);
+      assert.match(site.output, new RegExp(`Serving with ${server}, ${cgi ? 'one program per request' : 'the FastCGI responder'}`));
+      const base = `http://127.0.0.1:${port}`;
+      const subject = `${server}${cgi ? 'Cgi' : 'Fcgi'}`;
+      const posted = await postThroughForm(`${base}/cgi-bin`, 1, `name=Kim&email=&homepage=&subject=${subject}&body=b`);
+      assert.equal(posted.status, 200, what);
+      const listing = await request(`${base}/cgi-bin/ListPage.exe?BoardNum=1&TextNum=0`);
+      assert.equal(listing.headers['content-type'], 'text/html; charset=EUC-KR', what);
+      assert.equal(listing.headers['content-security-policy'], policy, what);
+      assert.equal(listing.headers['x-content-type-options'], 'nosniff', what);
+      assert.equal(listing.headers['referrer-policy'], 'same-origin', what);
+      assert.match(listing.body, new RegExp(subject), what);
+      for (const path of ['/cgi-bin/GuestBook.conf', '/bin/gesipan', '/boards/1/guestbook.dat', '/run/gesipan.sock']) {
+        assert.equal((await request(base + path)).status, 403, `${what}: ${path}`);
+      }
+      // The server may answer and close before the whole body is sent.
+      const big = `name=Kim&email=&homepage=&subject=Big&body=${'x'.repeat(600 * 1024)}`;
+      const refused = await request(`${base}/cgi-bin/SavePage.exe?BoardNum=1&TextNum=-1`, big)
+        .catch((e) => { if (e.code === 'ECONNRESET' || e.code === 'EPIPE') return { status: 413 }; throw e; });
+      assert.equal(refused.status, 413, what);
+      const processes = await assertUnprivileged(site);
+      assert.equal(processes.some((p) => p.name === 'gesipan-fcgi'), !cgi, `${what}: the responder runs`);
+      await site.stop();
+      for (const p of processes) await assert.rejects(stat(`/proc/${p.pid}`), `${what}: ${p.name} (${p.pid}) left running`);
+      // The post was stored, the one over the size limit not.
+      assert.equal((await stat(join(dir, 'boards', '1', 'guestbook.dat'))).size, 125 + 410, what);
+    }
   }
 });

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# Puts results.md into README.md between the benchmark markers, headings
-# one level down; the rest of the README stays as it is.
-#   bench/readme.sh RESULTS_MD README
+# Puts a results file into README.md between its markers ("benchmark
+# results" unless named), headings one level down; the rest of the README
+# stays as it is.
+#   bench/readme.sh RESULTS_MD README [MARKER]
 set -euo pipefail
 results=$1
 readme=$2
-start='<!-- benchmark results: start -->'
-end='<!-- benchmark results: end -->'
+marker=${3:-benchmark results}
+start="<!-- $marker: start -->"
+end="<!-- $marker: end -->"
 if ! grep -qF "$start" "$readme" || ! grep -qF "$end" "$readme"; then
   echo "readme.sh: $readme has no benchmark markers; left unchanged" >&2
   exit 0

@@ -2,12 +2,16 @@
 # The benchmark: builds the six programs in Release, runs them as CGI
 # processes next to a minimal C program and /bin/true, measures how they
 # grow with the board, serves them through lighttpd on 127.0.0.1, and
-# measures what syncing each change costs (bench/durability.sh).
-# Writes bench/results/results.md and bench/results/growth.png, and puts the
-# results into README.md between its benchmark markers.
+# measures what syncing each change costs (bench/durability.sh); then the
+# persistent stage (bench/persistent.sh): the pages through FastCGI
+# responders beside CGI, at 1, 4 and 16 clients.
+# Writes bench/results/results.md, bench/results/growth.png and
+# bench/results/persistent.md, and puts the results into README.md between
+# its benchmark markers.
 #
 #   bash bench/run.sh           full run (2000 runs a case)
 #   bash bench/run.sh --quick   small counts, to check the harness
+#   bash bench/run.sh --stage cgi|persistent   one of the two stages only
 #
 # Counts can be set with RUNS, MEMORY_RUNS, WEB_ROUNDS, WEB_REQUESTS,
 # WEB_SECONDS; the build directory with BENCH_BUILD, the server port with
@@ -16,18 +20,25 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
+command="bash bench/run.sh${*:+ $*}"
 quick=0
 update_readme=1
-for option in "$@"; do
-  case "$option" in
-    --quick) quick=1 ;;
-    --no-readme) update_readme=0 ;;
-    *) echo "usage: bench/run.sh [--quick] [--no-readme]" >&2; exit 2 ;;
+stage=all
+usage="usage: bench/run.sh [--quick] [--no-readme] [--stage cgi|persistent]"
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --quick) quick=1; shift ;;
+    --no-readme) update_readme=0; shift ;;
+    --stage)
+      case "${2:-}" in cgi|persistent) stage=$2 ;; *) echo "$usage" >&2; exit 2 ;; esac
+      shift 2 ;;
+    *) echo "$usage" >&2; exit 2 ;;
   esac
 done
 if [ "$quick" = 1 ]; then
   RUNS=${RUNS:-60}; WEB_ROUNDS=${WEB_ROUNDS:-3}; WEB_REQUESTS=${WEB_REQUESTS:-150}; WEB_SECONDS=${WEB_SECONDS:-3}
   MEMORY_RUNS=${MEMORY_RUNS:-1}
+  export ROUNDS=${ROUNDS:-1} SECONDS_EACH=${SECONDS_EACH:-1} MEMORY_REQUESTS=${MEMORY_REQUESTS:-100 1000}
   update_readme=0
 fi
 RUNS=${RUNS:-2000}
@@ -39,7 +50,8 @@ WEB_CONCURRENCY=${WEB_CONCURRENCY:-4}
 BENCH_PORT=${BENCH_PORT:-18431}
 build=${BENCH_BUILD:-$root/build-bench}
 raw=$root/bench/results/raw
-rm -rf "$raw"
+# A stage run alone leaves the other stage's raw numbers alone.
+[ "$stage" = persistent ] || rm -rf "$raw"
 mkdir -p "$raw"
 # A quick run only checks the harness: its report stays beside the raw
 # numbers, and the published results are left alone.
@@ -51,6 +63,9 @@ load_before=$(cut -d' ' -f1 /proc/loadavg)
 
 . scripts/packages.sh
 install_missing_packages gcc g++ cmake make coreutils lighttpd apache2-utils gnuplot-nox libfcgi-dev
+# The persistent stage: nginx, fcgiwrap and php-fpm beside lighttpd,
+# spawn-fcgi, wrk and curl.
+install_missing_packages nginx fcgiwrap php-fpm spawn-fcgi wrk curl
 
 log() { printf '[bench %s] %s\n' "$(date +%H:%M:%S)" "$*" >&2; }
 
@@ -58,10 +73,22 @@ log() { printf '[bench %s] %s\n' "$(date +%H:%M:%S)" "$*" >&2; }
 log "building in $build (Release)"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DGESIPAN_TESTS=OFF -DGESIPAN_SANITIZE=OFF >/dev/null
 cmake --build "$build" -j"$(nproc)" >/dev/null
+persistent_stage() {
+  BENCH_COMMAND=$command bash "$root/bench/persistent.sh" "$build" "$raw" "$results"
+  if [ "$update_readme" = 1 ]; then
+    bash "$root/bench/readme.sh" "$results/persistent.md" "$root/README.md" "persistent benchmark results"
+  fi
+}
+if [ "$stage" = persistent ]; then
+  persistent_stage
+  exit 0
+fi
+
 # The same programs linked dynamically, to show what static linking buys.
 cmake -S "$root" -B "$build/dynamic" -DCMAKE_BUILD_TYPE=Release -DGESIPAN_TESTS=OFF -DGESIPAN_SANITIZE=OFF \
   -DGESIPAN_STATIC_PROGRAMS=OFF >/dev/null
 cmake --build "$build/dynamic" -j"$(nproc)" >/dev/null
+
 tools=$build/benchtools
 mkdir -p "$tools"
 cc -O2 -Wall -Wextra -o "$tools/cgi_bench" bench/cgi_bench.c
@@ -378,7 +405,7 @@ RUNS=$((RUNS / 2)) BENCH_BUILD=$build bash "$root/bench/durability.sh" "${durabi
 log "writing results"
 WEB_CONCURRENCY=$WEB_CONCURRENCY BENCH_SECONDS=$(($(date +%s) - started)) \
   BENCH_LOAD="$load_before $(cut -d' ' -f1 /proc/loadavg)" \
-  BENCH_COMMAND="bash bench/run.sh${*:+ $*}" \
+  BENCH_COMMAND=$command \
   bash "$root/bench/report.sh" "$raw" "$results" "$page_bytes"
 printf '\n' >>"$results/results.md"
 cat "$raw/durability.md" >>"$results/results.md"
@@ -386,3 +413,5 @@ if [ "$update_readme" = 1 ]; then
   bash "$root/bench/readme.sh" "$results/results.md" "$root/README.md"
 fi
 log "done: $results/results.md, $results/growth.png"
+[ "$stage" = all ] && persistent_stage
+exit 0

@@ -125,6 +125,18 @@ int replaceDurably(int fd, const char* from, const char* to, const char* dir) {
     return syncDirectory(dir) > 0 ? 1 : 0;
 }
 
+bool replaceWithoutSync(const char* scratch, const char* path, const std::string& text) {
+    struct stat info;
+    if (::lstat(scratch, &info) == 0 && S_ISREG(info.st_mode)) ::unlink(scratch);
+    int fd = openNoFollow(scratch, O_WRONLY | O_CREAT | O_EXCL, 0600);
+    if (fd < 0) return false;
+    bool written = writeAll(fd, text.data(), text.size()) > 0;
+    if (closeChecked(fd) < 0) written = false;
+    if (written && ::rename(scratch, path) == 0) return true;
+    ::unlink(scratch);
+    return false;
+}
+
 bool joinPath(char* path, std::size_t size, const char* dir, const char* name) {
     int needed = std::snprintf(path, size, "%s%s", dir, name);
     if (needed < 0 || static_cast<std::size_t>(needed) >= size) {

@@ -47,6 +47,13 @@ int syncDirectory(const char* dir);
 // sync failed: the rename has happened but may not outlive a power cut.
 int replaceDurably(int fd, const char* from, const char* to, const char* dir);
 
+// Replaces the small advisory file `path` by `text` without waiting for
+// the disk: a stale plain file at `scratch` (a dead run's, under the
+// caller's lock) removed, `text` written there afresh, renamed over
+// `path`. A process that dies leaves the old file or the new one; a power
+// cut may forget the change. True when renamed; else `scratch` is gone.
+bool replaceWithoutSync(const char* scratch, const char* path, const std::string& text);
+
 // Joins a board directory and a file name into `path` (`size` bytes);
 // false when it does not fit.
 bool joinPath(char* path, std::size_t size, const char* dir, const char* name);

@@ -135,6 +135,7 @@ int CgiPage::readConfig() {
                 // A line cut at the buffer could end in a shortened, other
                 // address: trust nothing of it.
                 if (!lineMayBeCut) trustedProxies.addAll(line);
+            } else if (spam.readLine(word, line)) {
             } else if (std::strcmp(word, boardText) == 0) {
                 reader.takeWord(word, sizeof word, line);
                 reader.takeWord(boardMail, sizeof boardMail, line);

@@ -8,6 +8,7 @@
 
 #include "exchange.h"
 #include "request.h"
+#include "spam_config.h"
 #include "visitor_address.h"
 
 constexpr int kTextSize = 256;
@@ -86,6 +87,8 @@ public:
     char password[kTextSize];
     // BBS_DIR as configured: where the boards and the guessing record lie.
     char bbsDir[kTextSize];
+    // The spam defences' lines; all off when the configuration has none.
+    SpamConfig spam;
     // TRUSTED_PROXY lines: the reverse proxies believed about the visitor.
     TrustedProxies trustedProxies;
     // REMOTE_ADDR and X-Forwarded-For as the server passed them (empty:

@@ -125,17 +125,7 @@ std::vector<GuessEntry> GuessThrottle::load() {
 }
 
 bool GuessThrottle::store(const std::vector<GuessEntry>& entries) {
-    // Under the exclusive lock a scratch file can only be one a dead run left.
-    struct stat info;
-    if (::lstat(scratchPath_, &info) == 0 && S_ISREG(info.st_mode)) ::unlink(scratchPath_);
-    int fd = openNoFollow(scratchPath_, O_WRONLY | O_CREAT | O_EXCL, 0600);
-    if (fd < 0) return false;
-    std::string text = format(entries);
-    bool written = writeAll(fd, text.data(), text.size()) > 0;
-    if (closeChecked(fd) < 0) written = false;
-    if (written && ::rename(scratchPath_, path_) == 0) return true;
-    ::unlink(scratchPath_);
-    return false;
+    return replaceWithoutSync(scratchPath_, path_, format(entries));
 }
 
 bool GuessThrottle::shutOut() {

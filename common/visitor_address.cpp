@@ -7,25 +7,6 @@ namespace {
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
-// The address's bytes (4 for IPv4, IPv4-mapped IPv6 included; else 16),
-// or the empty text when `text` is no numeric address.
-std::string addressBytes(std::string text) {
-    if (text.size() >= 2 && text.front() == '[' && text.back() == ']') text = text.substr(1, text.size() - 2);
-    if (text.empty() || text.size() >= INET6_ADDRSTRLEN) return "";
-    unsigned char bytes[16];
-    if (inet_pton(AF_INET, text.c_str(), bytes) == 1) return std::string(reinterpret_cast<char*>(bytes), 4);
-    if (inet_pton(AF_INET6, text.c_str(), bytes) != 1) return "";
-    static const unsigned char mapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
-    if (std::memcmp(bytes, mapped, sizeof mapped) == 0) return std::string(reinterpret_cast<char*>(bytes) + 12, 4);
-    return std::string(reinterpret_cast<char*>(bytes), 16);
-}
-
-std::string addressText(const std::string& bytes) {
-    char text[INET6_ADDRSTRLEN] = "";
-    inet_ntop(bytes.size() == 4 ? AF_INET : AF_INET6, bytes.data(), text, sizeof text);
-    return text;
-}
-
 std::string trimmed(const std::string& text) {
     std::size_t first = 0;
     std::size_t last = text.size();
@@ -63,6 +44,23 @@ std::string forwardedVisitor(const char* forwardedFor, const TrustedProxies& tru
 }
 
 }  // namespace
+
+std::string addressBytes(std::string text) {
+    if (text.size() >= 2 && text.front() == '[' && text.back() == ']') text = text.substr(1, text.size() - 2);
+    if (text.empty() || text.size() >= INET6_ADDRSTRLEN) return "";
+    unsigned char bytes[16];
+    if (inet_pton(AF_INET, text.c_str(), bytes) == 1) return std::string(reinterpret_cast<char*>(bytes), 4);
+    if (inet_pton(AF_INET6, text.c_str(), bytes) != 1) return "";
+    static const unsigned char mapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
+    if (std::memcmp(bytes, mapped, sizeof mapped) == 0) return std::string(reinterpret_cast<char*>(bytes) + 12, 4);
+    return std::string(reinterpret_cast<char*>(bytes), 16);
+}
+
+std::string addressText(const std::string& bytes) {
+    char text[INET6_ADDRSTRLEN] = "";
+    inet_ntop(bytes.size() == 4 ? AF_INET : AF_INET6, bytes.data(), text, sizeof text);
+    return text;
+}
 
 int TrustedProxies::addAll(const char* words) {
     int refused = 0;

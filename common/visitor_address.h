@@ -6,6 +6,14 @@
 #include <string>
 #include <vector>
 
+// A numeric address's bytes: 4 for IPv4 (an IPv4-mapped IPv6 address
+// included), else 16; brackets around an IPv6 address allowed. The empty
+// text when `text` is no numeric address.
+std::string addressBytes(std::string text);
+
+// The address `bytes` (4 or 16 of them) written out.
+std::string addressText(const std::string& bytes);
+
 // The proxies of GuestBook.conf's TRUSTED_PROXY lines, as numeric addresses.
 class TrustedProxies {
 public:

@@ -1,6 +1,7 @@
 #include "edit_page.h"
 #include "html.h"
 #include "output.h"
+#include "spam_fields.h"
 #include "store.h"
 
 void printEditForm(const GuardedPage& page, const std::string& body) {
@@ -37,6 +38,7 @@ void printEditForm(const GuardedPage& page, const std::string& body) {
     emit("</textarea>%c", NL);
     // SavePage checks the password of an edit: it travels back as the sixth value.
     emit("<input type=hidden name=password value=\"%s\">%c", attributeValue(page.postedPassword).c_str(), NL);
+    printSpamFields(page.spam, page.boardNum, page.request().now);
     emit("</td></tr></table>%c", NL);
     emit("<br>%c", NL);
     emit("<center>%c", NL);

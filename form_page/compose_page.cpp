@@ -1,6 +1,7 @@
 #include "compose_page.h"
 
 #include "output.h"
+#include "spam_fields.h"
 
 int formPage(const Request& request) {
     ComposePage page(request);
@@ -39,6 +40,7 @@ void ComposePage::printComposeForm() {
     emit("maxlength=60></td><tr>%c", NL);
     emit("<tr><td>Subject</td><td><input type=text name=subject value=\"\" size=60 maxlength=60></td></tr>%c", NL);
     emit("<tr><td>Comment</td><td><textarea type=text name=body cols=70 rows=10></textarea>%c", NL);
+    printSpamFields(spam, boardNum, request().now);
     emit("</td></tr></table>%c", NL);
     emit("<br>%c", NL);
     emit("<center>%c", NL);

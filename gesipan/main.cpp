@@ -8,6 +8,8 @@
 //   gesipan [--conf PATH] list [--json] [--limit N] BOARD
 //   gesipan [--conf PATH] erase [--dry-run] [--json] BOARD [N | N-M]... [--host ADDR]... [--word WORD]...
 //   gesipan [--conf PATH] password
+//   gesipan [--conf PATH] ban ENTRY...
+//   gesipan [--conf PATH] unban ENTRY...
 // Exit status: 0 done and consistent, 1 problems found or left, 2 usage
 // or configuration error.
 #include <cerrno>
@@ -18,6 +20,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "ban_file.h"
 #include "board_check.h"
 #include "board_json.h"
 #include "euc_kr.h"
@@ -41,7 +44,9 @@ const char kUsageText[] =
     "       gesipan [--conf PATH] import BOARD < FILE\n"
     "       gesipan [--conf PATH] list [--json] [--limit N] BOARD\n"
     "       gesipan [--conf PATH] erase [--dry-run] [--json] BOARD [N | N-M]... [--host ADDR]... [--word WORD]...\n"
-    "       gesipan [--conf PATH] password\n";
+    "       gesipan [--conf PATH] password\n"
+    "       gesipan [--conf PATH] ban ADDRESS|ADDRESS/BITS|WORD...\n"
+    "       gesipan [--conf PATH] unban ADDRESS|ADDRESS/BITS|WORD...\n";
 
 int usage(const char* why = nullptr) {
     if (why) std::fprintf(stderr, "gesipan: %s\n", why);
@@ -266,7 +271,9 @@ int main(int argc, char** argv) {
         if (!args.empty()) return usage("password takes no board");
         return setPassword(confPath);
     }
-    if (command != "check" && command != "repair" && command != "export" && command != "import" && !moderating) {
+    bool banning = command == "ban" || command == "unban";
+    if (command != "check" && command != "repair" && command != "export" && command != "import" && !moderating &&
+        !banning) {
         return usage(("unknown command " + command).c_str());
     }
     if ((command == "export" || command == "import" || command == "list") && args.size() != 1) {
@@ -286,6 +293,13 @@ int main(int argc, char** argv) {
     if (slash != std::string::npos && ::chdir(confPath.substr(0, slash + 1).c_str()) != 0) {
         std::fprintf(stderr, "gesipan: cannot enter the directory of %s: %s\n", confPath.c_str(), std::strerror(errno));
         return kUsage;
+    }
+    if (banning) {
+        if (config.banList.empty()) {
+            std::fprintf(stderr, "gesipan: %s has no BAN_LIST line naming the ban list\n", confPath.c_str());
+            return kUsage;
+        }
+        return changeBanList(config.banList, command == "ban", args);
     }
     std::vector<int> boards;
     if (!pickBoards(config, moderating ? std::vector<std::string>(args.begin(), args.begin() + 1) : args, &boards)) {

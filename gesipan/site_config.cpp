@@ -29,6 +29,8 @@ bool readSiteConfig(const std::string& path, SiteConfig* config, std::string* er
                 bbsDir = line;
                 if (bbsDir.size() >= kTextSize) bbsDir.resize(kTextSize - 1);
                 config->bbsDir = bbsDir;
+            } else if (std::strcmp(word, "BAN_LIST") == 0) {
+                config->banList = line;
             } else if (std::strcmp(word, canonical) == 0) {
                 // The programs name a board only by the canonical decimal text.
                 std::string dir = bbsDir + canonical + "/";

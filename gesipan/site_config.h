@@ -11,6 +11,8 @@ struct SiteConfig {
     std::map<int, std::string> boards;
     // The last BBS_DIR: where the guessing record lies.
     std::string bbsDir;
+    // The BAN_LIST line's file, as written (relative to the configuration's directory).
+    std::string banList;
 };
 
 // Reads the configuration at `path`; false (and `error` says why) when it

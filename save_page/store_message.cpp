@@ -5,7 +5,9 @@
 #include <string>
 
 #include "board_store.h"
+#include "duplicate_check.h"
 #include "output.h"
+#include "spam_check.h"
 #include "store.h"
 #include "submit_page.h"
 
@@ -104,7 +106,18 @@ int SubmitPage::storeNewMessage(BoardStore& store, bool freshStore, int count, i
     putNumber(header, field::TextCount, messageCount);
     putNumber(header, field::BoardNum, boardNum);
     putText(header, field::HeaderSpare, "");
-    return requireStored(store.AppendRecord(header, record, storedBody, freshStore));
+    // Checked and remembered under the board's lock: two copies posted at
+    // once cannot both pass, and a body is remembered only once stored.
+    std::string fingerprint;
+    if (spam.duplicateWindow > 0) {
+        fingerprint = bodyFingerprint(posted(5));
+        if (isRecentBody(bbsDir, boardNum, fingerprint, request().now, spam.duplicateWindow)) {
+            return refuse("%s", refusalMessage(SpamVerdict::Duplicate));
+        }
+    }
+    if (requireStored(store.AppendRecord(header, record, storedBody, freshStore)) < 0) return -1;
+    if (!fingerprint.empty()) rememberBody(bbsDir, boardNum, fingerprint, request().now, spam.duplicateWindow);
+    return 1;
 }
 
 int SubmitPage::requireStored(StoreResult result) {

@@ -2,10 +2,13 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 #include "output.h"
 #include "permission.h"
+#include "spam_check.h"
+#include "spam_fields.h"
 
 int savePage(const Request& request) {
     SubmitPage page(request);
@@ -15,7 +18,9 @@ int savePage(const Request& request) {
         page.showMissingFieldsPage();
         return page.endStatus();
     }
-    if (page.requireEditPermission() < 0 || page.storeMessage() < 0) return page.endStatus();
+    if (page.requireEditPermission() < 0 || page.requireSpamChecks() < 0 || page.storeMessage() < 0) {
+        return page.endStatus();
+    }
     page.showStoredMessage();
     page.showListLink();
     return 0;
@@ -68,6 +73,27 @@ const char* SubmitPage::posted(int position) const {
     int k = position - 1;
     if (k < 0 || k >= postedCount || !pairs[k].value) return "";
     return pairs[k].value;
+}
+
+const char* SubmitPage::postedAfterFields(const char* name) const {
+    for (int k = 5; k < postedCount; ++k) {
+        if (pairs[k].name && pairs[k].value && std::strcmp(pairs[k].name, name) == 0) return pairs[k].value;
+    }
+    return nullptr;
+}
+
+int SubmitPage::requireSpamChecks() {
+    // No board line: storing refuses it, and nothing is counted for it.
+    if (boardDir[0] == '\0') return 1;
+    PostedForm form;
+    form.board = boardNum;
+    form.newPost = textNum == -1;
+    form.visitor = visitor();
+    for (int k = 0; k < 5; ++k) form.texts[k] = posted(k + 1);
+    form.token = postedAfterFields(kTokenField);
+    form.honeypot = postedAfterFields(kHoneypotField);
+    SpamVerdict verdict = checkPostedForm(spam, bbsDir, request().now, form);
+    return verdict == SpamVerdict::Pass ? 1 : refuse("%s", refusalMessage(verdict));
 }
 
 int SubmitPage::hasRequiredFields() const {

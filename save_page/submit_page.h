@@ -33,6 +33,10 @@ public:
     // sixth posted value; ends the page with the denial page otherwise.
     int requireEditPermission();
 
+    // Runs the post through the spam defences the configuration turns on;
+    // ends the page with the error page when one refuses it.
+    int requireSpamChecks();
+
     // Stores a new message or replaces message textNum, under the board's
     // lock, and writes its body file. Ends the page on any refusal.
     int storeMessage();
@@ -55,6 +59,9 @@ private:
     // The value posted at `position` (1 = name ... 5 = body, 6 = password),
     // or the empty text when the form had fewer pairs.
     const char* posted(int position) const;
+    // The value of the field `name` posted after the five (and an edit's
+    // password), or null.
+    const char* postedAfterFields(const char* name) const;
 
     void fillRecord(bool newMessage);
     int storeNewMessage(BoardStore& store, bool freshStore, int count, int serial);

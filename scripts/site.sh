@@ -1,18 +1,23 @@
 #!/usr/bin/env bash
-# Builds the six programs and the images, lays out a site and serves it with
-# lighttpd in the foreground.
-#   bash scripts/site.sh [--listen ADDRESS] [--port N] [--dir DIR] [--boards-here | --boards-elsewhere]
+# Builds the six programs, the responder and the images, lays out a site and
+# serves it in the foreground: the server (lighttpd unless told otherwise)
+# passes the pages to the FastCGI responder, or with --cgi runs one program
+# per request (mod_cgi; nginx through fcgiwrap).
+#   bash scripts/site.sh [--server lighttpd|nginx|apache] [--cgi] [--listen ADDRESS] [--port N] [--dir DIR]
+#                        [--boards-here | --boards-elsewhere]
 #   bash scripts/site.sh --boards-only [--dir DIR]
-# ADDRESS is where lighttpd listens: 127.0.0.1 unless told otherwise.
+# ADDRESS is where the server listens: 127.0.0.1 unless told otherwise.
 # --boards-only readies the boards of GuestBook.conf (directories, owner,
 # title images) and ends; it may run while the site serves.
 # A GuestBook.conf whose BBS_DIR lies outside DIR (one copied from another
 # site) is refused unless --boards-here rewrites it to DIR/boards/ or
 # --boards-elsewhere accepts it (boards on a shared mount).
-# Started as root, lighttpd and the programs run as the web user (www-data,
+# Started as root, the server and the pages run as the web user (www-data,
 # or a system user "gesipan" made for it): it may read GuestBook.conf and
-# change the board directories, nothing else. Started as anyone else, they
-# run as that user.
+# change the board directories, nothing else. nginx's and Apache's parent
+# processes stay root, as these servers run everywhere: they open the port
+# and logs and answer no request. Started as anyone else, all run as that
+# user.
 # A rerun refreshes programs and images, and readies every board line of
 # GuestBook.conf (its directory and title image); the configuration, the
 # boards' files and title images already there are kept.
@@ -24,10 +29,17 @@ address=127.0.0.1
 dir="$repo/site"
 boards_only=""
 boards_where=""
-usage="usage: bash scripts/site.sh [--listen ADDRESS] [--port N] [--dir DIR] [--boards-here | --boards-elsewhere]
+server=lighttpd
+mode=fastcgi
+usage="usage: bash scripts/site.sh [--server lighttpd|nginx|apache] [--cgi] [--listen ADDRESS] [--port N] [--dir DIR]
+                           [--boards-here | --boards-elsewhere]
        bash scripts/site.sh --boards-only [--dir DIR]"
 while [ $# -gt 0 ]; do
   case "$1" in
+    --server)
+      case "${2:-}" in lighttpd|nginx|apache) server="$2" ;; *) echo "$usage" >&2; exit 2 ;; esac
+      shift 2 ;;
+    --cgi)    mode=cgi; shift ;;
     --port)   port="${2:?--port needs a number}"; shift 2 ;;
     --listen) address="${2:?--listen needs an address}"; shift 2 ;;
     --dir)    dir="${2:?--dir needs a directory}"; shift 2 ;;
@@ -41,12 +53,12 @@ case "$port" in ''|*[!0-9]*) echo "site: port must be a number" >&2; exit 2 ;; e
 address="${address#[}"
 address="${address%]}"
 case "$address" in ''|*[!A-Za-z0-9.:_-]*) echo "site: not an address: $address" >&2; exit 2 ;; esac
-# lighttpd and URLs take IPv6 addresses in brackets.
+# The servers and URLs take IPv6 addresses in brackets.
 bind="$address"
 case "$bind" in *:*) bind="[$bind]" ;; esac
 
 # Something answers on the port: most likely this site, already serving.
-# Said before anything changes, rather than when lighttpd fails to bind.
+# Said before anything changes, rather than when the server fails to bind.
 refuse_taken_port() {
   local probe="$address"
   case "$probe" in 0.0.0.0) probe=127.0.0.1 ;; ::) probe=::1 ;; esac
@@ -164,7 +176,7 @@ install_tools() {
   local tool
   mkdir -p "$root/bin"
   [ -z "$web_user" ] || chmod go-w,a+rx "$root/bin"
-  for tool in gesipan make_images; do
+  for tool in gesipan make_images gesipan-fcgi; do
     cp "$bin/$tool" "$root/bin/$tool.new"
     chmod 755 "$root/bin/$tool.new"
     mv -f "$root/bin/$tool.new" "$root/bin/$tool"
@@ -200,12 +212,52 @@ if [ -n "$boards_only" ]; then
   exit 0
 fi
 
+# The form token's secret and the ban list, in secret/: served by no
+# server, read by the web user, changed only by root (or the owner). Made
+# when missing, so that an existing site needs only the configuration's
+# lines to turn the defences on.
+ready_defences() {
+  local secret="$root/secret"
+  if [ -L "$secret" ] || [ -L "$secret/form.key" ] || [ -L "$secret/ban.list" ]; then
+    echo "site: $secret holds a symbolic link; left as it is" >&2
+    return 0
+  fi
+  mkdir -p "$secret"
+  if [ ! -s "$secret/form.key" ]; then
+    (umask 077 && od -An -N32 -tx1 /dev/urandom | tr -d ' \n' >"$secret/form.key.new" && echo >>"$secret/form.key.new")
+    mv -f "$secret/form.key.new" "$secret/form.key"
+  fi
+  if [ ! -e "$secret/ban.list" ]; then
+    printf '%s\n' "# Kept out of every board: one address, ADDRESS/BITS range or word a line." \
+      "# Change it with bin/gesipan ban ENTRY and bin/gesipan unban ENTRY, or edit it (UTF-8)." >"$secret/ban.list.new"
+    mv -f "$secret/ban.list.new" "$secret/ban.list"
+  fi
+  if [ -n "$web_user" ]; then
+    chown "root:$web_group" "$secret" "$secret/form.key" "$secret/ban.list"
+    chmod 750 "$secret"
+    chmod 640 "$secret/form.key" "$secret/ban.list"
+  else
+    chmod 700 "$secret"
+    chmod 600 "$secret/form.key" "$secret/ban.list"
+  fi
+}
+
 refuse_taken_port
 
 . "$repo/scripts/packages.sh"
-install_missing_packages g++ cmake make lighttpd libcrypt-dev
+install_missing_packages g++ cmake make libcrypt-dev nettle-dev
 # The FastCGI responder links Debian's libfcgi statically.
 install_missing_packages libfcgi-dev
+# The server; apache2-bin is Apache without Debian's service (which would
+# start one on port 80). spawn-fcgi hands the responder (or fcgiwrap, which
+# runs nginx's CGI programs) its socket.
+case "$server" in
+  lighttpd) install_missing_packages lighttpd ;;
+  nginx) install_missing_packages nginx ;;
+  apache) install_missing_packages apache2-bin ;;
+esac
+[ "$mode" = fastcgi ] || [ "$server" = nginx ] && install_missing_packages spawn-fcgi
+[ "$mode" = cgi ] && [ "$server" = nginx ] && install_missing_packages fcgiwrap
 
 build="$repo/build-release"
 if [ -n "${GESIPAN_SITE_BIN:-}" ]; then
@@ -253,6 +305,14 @@ BASE_DIR /
 BBS_DIR $root/boards/
 EMAIL admin@localhost
 Password $password
+# spam defences (see the README); take a line out to turn its defence off;
+# paths are relative to cgi-bin/, so a copied site uses its own secret/
+FORM_TOKEN ../secret/form.key 3
+HONEYPOT on
+LINK_LIMIT 3
+POST_LIMIT 5 600
+DUPLICATE_CHECK 86400
+BAN_LIST ../secret/ban.list
 1 title1.gif
 CONF
   mv "$conf.new" "$conf"
@@ -273,26 +333,177 @@ fi
 
 check_boards_inside_site
 ready_boards
+ready_defences
 
-config="$root/lighttpd.conf"
-sed -e "s|@ADDRESS@|$bind|g" -e "s|@PORT@|$port|g" -e "s|@ROOT@|$root|g" \
-  "$repo/deploy/lighttpd.conf.in" >"$config.new"
+# The socket between the server and the pages' FastCGI process; the
+# directory is root's, the socket the web user's.
+socket="$root/run/gesipan.sock"
+# The server's and the socket's directories are written into: never
+# through a link.
+for d in run nginx apache; do
+  if [ -L "$root/$d" ]; then
+    echo "site: $root/$d is a symbolic link; make it a directory" >&2
+    exit 1
+  fi
+done
+mkdir -p "$root/run"
+[ -z "$web_user" ] || { chown root:root "$root/run"; chmod 755 "$root/run"; }
+
+# A site template with the address, port, directory and socket filled in.
+fill_template() {  # template
+  sed -e "s|@ADDRESS@|$bind|g" -e "s|@PORT@|$port|g" -e "s|@LISTEN@|$bind:$port|g" -e "s|@ROOT@|$root|g" \
+    -e "s|@SOCKET@|$socket|g" "$1"
+}
+
+write_lighttpd_config() {
+  local handler='cgi.assign = (".exe" => "")'
+  [ "$mode" = fastcgi ] && handler="fastcgi.server = (\".exe\" => ((\"socket\" => \"$socket\")))"
+  config="$root/lighttpd.conf"
+  fill_template "$repo/deploy/lighttpd.conf.in" | sed -e "s|@HANDLER@|$handler|" >"$config.new"
+  if [ -n "$web_user" ]; then
+    # lighttpd opens its port as root, then becomes the web user for good.
+    printf 'server.username  = "%s"\nserver.groupname = "%s"\n' "$web_user" "$web_group" >>"$config.new"
+  fi
+  mv -f "$config.new" "$config"
+  lighttpd -tt -f "$config" >/dev/null
+  server_command=(lighttpd -D -f "$config")
+}
+
+# nginx's own part around the site's server block.
+write_nginx_config() {
+  mkdir -p "$root/nginx"
+  fill_template "$repo/deploy/nginx-site.conf.in" >"$root/nginx/site.conf.new"
+  mv -f "$root/nginx/site.conf.new" "$root/nginx/site.conf"
+  config="$root/nginx/nginx.conf"
+  {
+    [ -z "$web_user" ] || echo "user $web_user $web_group;"
+    echo "worker_processes auto;"
+    echo "pid $root/nginx/nginx.pid;"
+    echo "error_log stderr;"
+    echo "daemon off;"
+    echo "events { worker_connections 768; }"
+    echo "http {"
+    echo "    access_log off;"
+    echo "    types { image/gif gif; }"
+    echo "    default_type application/octet-stream;"
+    local temp
+    for temp in client_body fastcgi proxy scgi uwsgi; do echo "    ${temp}_temp_path $root/nginx/$temp;"; done
+    echo "    include $root/nginx/site.conf;"
+    echo "}"
+  } >"$config.new"
+  mv -f "$config.new" "$config"
+  nginx -q -t -p "$root/nginx" -c "$config"
+  server_command=(nginx -p "$root/nginx" -c "$config")
+}
+
+# Apache's own part around the site's file, which an owner adds to
+# Debian's Apache as it stands.
+write_apache_config() {
+  mkdir -p "$root/apache/empty"
+  local site=apache-site.conf.in modules=(mpm_prefork authz_core alias cgi mime env headers)
+  [ "$mode" = fastcgi ] && site=apache-fastcgi.conf.in modules=(mpm_event authz_core alias mime headers proxy proxy_fcgi)
+  fill_template "$repo/deploy/$site" >"$root/apache/site.conf.new"
+  mv -f "$root/apache/site.conf.new" "$root/apache/site.conf"
+  config="$root/apache/httpd.conf"
+  {
+    echo "ServerRoot $root/apache"
+    echo "ServerName localhost"
+    echo "Listen $bind:$port"
+    echo "PidFile $root/apache/httpd.pid"
+    echo "Mutex file:$root/apache default"
+    echo "ErrorLog $root/apache/error.log"
+    echo "DocumentRoot $root/apache/empty"
+    echo "TypesConfig /dev/null"
+    echo "AddType image/gif .gif"
+    local module
+    for module in "${modules[@]}"; do echo "LoadModule ${module}_module /usr/lib/apache2/modules/mod_$module.so"; done
+    printf '<Directory />\n    AllowOverride None\n    Require all denied\n</Directory>\n'
+    [ -z "$web_user" ] || printf 'User %s\nGroup %s\n' "$web_user" "$web_group"
+    echo "Include $root/apache/site.conf"
+  } >"$config.new"
+  mv -f "$config.new" "$config"
+  local out
+  if ! out="$(apache2 -t -f "$config" 2>&1)"; then
+    echo "$out" >&2
+    exit 1
+  fi
+  server_command=(apache2 -f "$config" -DFOREGROUND)
+}
+
 if [ -n "$web_user" ]; then
-  # lighttpd opens its port as root, then becomes the web user for good.
-  printf 'server.username  = "%s"\nserver.groupname = "%s"\n' "$web_user" "$web_group" >>"$config.new"
   # A site under a home directory the web user cannot enter would answer
   # every request with an error; say so now.
-  if ! runuser -u "$web_user" -- test -r "$conf" -a -x "$root/cgi-bin/ListPage.exe" -a -r "$root/Image/posting.gif"; then
+  if ! runuser -u "$web_user" -- test -r "$conf" -a -x "$root/cgi-bin/ListPage.exe" -a -x "$root/bin/gesipan-fcgi" \
+      -a -r "$root/Image/posting.gif"; then
     echo "site: $web_user cannot reach $root; choose a --dir outside private directories (for example /srv/site)" >&2
-    rm -f "$config.new"
     exit 1
   fi
 fi
-mv -f "$config.new" "$config"
-lighttpd -tt -f "$config" >/dev/null
+case "$server" in
+  lighttpd) write_lighttpd_config ;;
+  nginx) write_nginx_config ;;
+  apache) write_apache_config ;;
+esac
+
+# The pages' FastCGI process: the responder, or fcgiwrap for nginx's
+# process-per-request pages. spawn-fcgi makes the socket, hands it over as
+# standard input and starts the program in cgi-bin/ as the web user.
+pages_pid=""
+pages_group=""
+start_pages() {
+  local program=("$root/bin/gesipan-fcgi")
+  if [ "$mode" = cgi ]; then
+    [ "$server" = nginx ] || return 0
+    program=(/usr/sbin/fcgiwrap -c 8)
+    # fcgiwrap's parent leaves its workers behind when it ends: its whole
+    # process group is ended instead.
+    pages_group=1
+  fi
+  local args=(-n -s "$socket" -M 0660 -d "$root/cgi-bin")
+  [ -z "$web_user" ] || args+=(-u "$web_user" -g "$web_group" -U "$web_user" -G "$web_group")
+  setsid spawn-fcgi "${args[@]}" -- "${program[@]}" </dev/null &
+  pages_pid=$!
+  local _
+  for _ in $(seq 100); do
+    [ -S "$socket" ] && return 0
+    kill -0 "$pages_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  echo "site: ${program[0]} did not start on $socket" >&2
+  exit 1
+}
+
+server_pid=""
+stop_site() {
+  trap - EXIT INT TERM
+  [ -z "$server_pid" ] || kill -TERM -- "-$server_pid" 2>/dev/null || true
+  if [ -n "$pages_group" ]; then
+    kill -TERM -- "-$pages_pid" 2>/dev/null || true
+    local _
+    for _ in $(seq 50); do kill -0 -- "-$pages_pid" 2>/dev/null || break; sleep 0.1; done
+  elif [ -n "$pages_pid" ]; then
+    # The responder's parent lets the requests in progress finish.
+    kill -TERM "$pages_pid" 2>/dev/null || true
+  fi
+  wait 2>/dev/null || true
+}
+trap stop_site EXIT
+trap 'stop_site; exit 0' INT TERM
+start_pages
 
 host="$bind"
 case "$address" in 0.0.0.0|::) host="$(hostname -f 2>/dev/null || hostname)" ;; esac
 echo "Board 1: http://$host:$port/cgi-bin/ListPage.exe?BoardNum=1&TextNum=0"
 [ -n "$web_user" ] && echo "Serving as $web_user"
-exec lighttpd -D -f "$config"
+pages="the FastCGI responder"
+[ "$mode" = cgi ] && pages="one program per request"
+echo "Serving with $server, $pages"
+# Its own process group: Apache's parent signals its whole group when it
+# stops.
+setsid "${server_command[@]}" </dev/null &
+server_pid=$!
+# Whichever ends first ends the site.
+status=0
+wait -n || status=$?
+echo "site: the server or the pages' process ended (status $status); stopping" >&2
+exit 1

@@ -8,6 +8,8 @@ cd "$(dirname "$0")/.."
 install_missing_packages g++ cmake make libgtest-dev
 # crypt(3) for hashed passwords (libcrypt.a too, for static programs).
 install_missing_packages libcrypt-dev
+# nettle: the form token's HMAC and the SHA-256 of the duplicate check.
+install_missing_packages nettle-dev
 # The FastCGI responder links Debian's libfcgi statically.
 install_missing_packages libfcgi-dev
 # clang and its libFuzzer runtime for the fuzz targets.
@@ -21,6 +23,12 @@ install_missing_packages lighttpd apache2-bin chromium curl fonts-nanum
 # test that enables the site the way the README says in a copy of it. Where
 # services start on install, this also starts Debian's own on port 80.
 install_missing_packages apache2
+# nginx, and the pages behind each server through FastCGI: spawn-fcgi hands
+# the responder (or fcgiwrap, nginx's way to CGI programs) its socket.
+# Where services start on install, Debian's nginx starts on port 80 too.
+install_missing_packages nginx spawn-fcgi fcgiwrap
+# systemd-analyze, which checks the responder's units.
+install_missing_packages systemd
 # Two web servers sharing one board on a GlusterFS volume (FUSE mounts).
 install_missing_packages glusterfs-server glusterfs-client
 command -v node >/dev/null || install_missing_packages nodejs

@@ -10,12 +10,14 @@
 #include <ostream>
 #include <regex>
 #include <set>
+#include <sys/stat.h>
 #include <string>
 #include <vector>
 
 #include "board_check.h"
 #include "board_files.h"
 #include "cgi_runner.h"
+#include "form_token.h"
 #include "scratch_site.h"
 
 namespace {
@@ -28,6 +30,7 @@ struct Operation {
     std::string body;
     std::string doneMarker;  // printed only when the change was made
     std::vector<std::string> args;  // the operator's tool: its arguments
+    bool defences = false;          // every spam defence on; TOKEN in a body stands for a valid form token
 };
 
 // The tool says so when it changed nothing; a page says so by being a page
@@ -46,10 +49,14 @@ const std::vector<Operation> kOperations = {
     {"erase last", 5, "DropPage", "BoardNum=1&TextNum=5", "password=secret", "Successfully removed.", {}},
     {"erase only", 1, "DropPage", "BoardNum=1&TextNum=1", "password=secret", "Successfully removed.", {}},
     {"view", 5, "ShowPage", "BoardNum=1&TextNum=2", "", " 읽은횟수 </font></th><td>   1</td>", {}},
+    {"post past every defence", 5, "SavePage", "BoardNum=1&TextNum=-1", "n=P&e=&h=&s=New&b=a%0D%0Ab&token=TOKEN&website=",
+     "<caption>", {}, true},
     {"batch erase", 5, "gesipan", "", "", "erased 3 of 5 messages", {"erase", "1", "2", "4-5"}},
     {"batch erase from the start", 5, "gesipan", "", "", "erased 2 of 5 messages", {"erase", "1", "1-2"}},
     {"batch erase by word of all", 5, "gesipan", "", "", "erased 5 of 5 messages", {"erase", "1", "--word", "writer"}},
 };
+
+const char kSecret[] = "5c1d0e2f3a4b6c7d8e9f0a1b2c3d4e5f";
 
 // Calls a failure is injected into; every call is a kill point.
 const std::set<std::string> kFailingCalls = {"read",      "write",      "openat", "close", "rename",   "unlink",
@@ -60,9 +67,16 @@ std::string programDir() { return PLAIN_PROGRAM_DIR; }
 
 class Board {
 public:
-    explicit Board(int messages) {
+    explicit Board(int messages, bool defences = false) : defences(defences) {
         site.writeStandardConfig();
         dir = site.boardDir(1);
+        if (defences) {
+            // Their records beside the boards change first; the board must not care.
+            ::mkdir((site.bbsDir() + "throttle").c_str(), 0700);
+            writeFile(site.root() + "/form.key", std::string(kSecret) + "\n");
+            site.writeConfig(readFile(site.cgiBin() + "/GuestBook.conf") + "FORM_TOKEN " + site.root() +
+                             "/form.key 3\nHONEYPOT on\nLINK_LIMIT 3\nPOST_LIMIT 5 600\nDUPLICATE_CHECK 86400\n");
+        }
         if (messages == 0) return;
         site.writeBoardFile(1, "guestbook.dat", indexOfMessages(messages, 1));
         for (int n = 1; n <= messages; ++n) site.writeBoardFile(1, bodyName(n), "body " + std::to_string(n));
@@ -74,13 +88,23 @@ public:
         CgiRequest request;
         request.query = query;
         request.body = body;
+        if (defences && program == "SavePage") request.body += "&token=" + nextToken() + "&website=";
+        std::size_t token = request.body.find("TOKEN");
+        if (token != std::string::npos) request.body.replace(token, 5, opToken);
         request.env["REMOTE_HOST"] = "client.example";
         request.launcher = launcher;
         request.programDir = programDir();
         return runCgi(program, site.cgiBin(), request);
     }
     CgiResult run(const Operation& op, const std::vector<std::string>& launcher = {}) {
-        if (op.args.empty()) return run(op.program, op.query, op.body, launcher);
+        if (op.args.empty()) {
+            // The operation's body carries its own token.
+            bool all = defences;
+            defences = false;
+            CgiResult result = run(op.program, op.query, op.body, launcher);
+            defences = all;
+            return result;
+        }
         CgiRequest request;
         request.args = {"--conf", "GuestBook.conf"};
         request.args.insert(request.args.end(), op.args.begin(), op.args.end());
@@ -96,8 +120,19 @@ public:
         return std::regex_replace(page, date, "<font size=-1>D</font>");
     }
 
+    // A token served ten seconds ago, another one each time.
+    std::string nextToken() {
+        char nonce[17];
+        std::snprintf(nonce, sizeof nonce, "%016x", ++tokens);
+        return makeFormToken(kSecret, 1, std::time(nullptr) - 10, nonce);
+    }
+
     ScratchSite site;
     std::string dir;
+    bool defences;
+    int tokens = 0;
+    // The operation's own token: the same in every run, each on a fresh site.
+    std::string opToken = makeFormToken(kSecret, 1, std::time(nullptr) - 10, "ffffffffffffffff");
 };
 
 struct Call {
@@ -107,7 +142,7 @@ struct Call {
 
 // The system calls of one clean run, in order, each with its count so far.
 std::vector<Call> callsOf(const Operation& op) {
-    Board board(op.messages);
+    Board board(op.messages, op.defences);
     std::string trace = board.site.root() + "/trace";
     board.run(op, {"/usr/bin/strace", "-qq", "-o", trace});
     std::vector<Call> calls;
@@ -134,7 +169,7 @@ struct Outcome {
 };
 
 Outcome outcomeOf(const Operation& op, bool applied) {
-    Board board(op.messages);
+    Board board(op.messages, op.defences);
     if (applied) {
         EXPECT_NE(board.run(op).output.find(op.doneMarker), std::string::npos) << op.name;
     }
@@ -146,7 +181,7 @@ protected:
     // Runs the operation with one injection and checks everything after it.
     void inject(const Operation& op, const std::string& injection) {
         SCOPED_TRACE(op.name + " with " + injection);
-        Board board(op.messages);
+        Board board(op.messages, op.defences);
         CgiResult result = board.run(op, {"/usr/bin/strace", "-qq", "-o", "/dev/null", "-e", "inject=" + injection});
         const bool claimsDone = result.output.find(op.doneMarker) != std::string::npos;
         // The run gave its answer: a page, or the tool's line that it changed nothing.

@@ -21,12 +21,6 @@
 
 namespace {
 
-struct ToolResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
 // Korean as the owner types it (UTF-8); the sources' own literals are
 // compiled to the boards' EUC-KR.
 const char kAdvertUtf8[] = "\xea\xb4\x91\xea\xb3\xa0";  // 광고
@@ -51,17 +45,8 @@ class Moderation : public ::testing::Test {
 protected:
     void SetUp() override { site.writeStandardConfig(); }
 
-    ToolResult tool(const std::string& args, const std::string& launcher = "",
-                    const std::string& program = programPath("gesipan")) {
-        const std::string dir = site.root() + "/";
-        std::string command = launcher + " '" + program + "' --conf '" + site.cgiBin() + "/GuestBook.conf' " + args +
-                              " </dev/null >'" + dir + "tool.out' 2>'" + dir + "tool.err'";
-        int status = std::system(command.c_str());
-        ToolResult result;
-        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        result.out = readFile(dir + "tool.out");
-        result.err = readFile(dir + "tool.err");
-        return result;
+    ToolResult tool(const std::string& args, const std::string& launcher = "", const std::string& program = "") {
+        return runTool(site, args, "", launcher, program);
     }
 
     // Board 1 from `records` (numbered by position), each body "body N"

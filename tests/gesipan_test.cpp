@@ -15,28 +15,11 @@
 
 namespace {
 
-struct ToolResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
 class GesipanRun : public ::testing::Test {
 protected:
     void SetUp() override { site.writeStandardConfig(); }
 
-    ToolResult tool(const std::string& args, const std::string& input = "") {
-        const std::string dir = site.root() + "/";
-        writeFile(dir + "tool.in", input);
-        std::string command = "'" + programPath("gesipan") + "' --conf '" + site.cgiBin() + "/GuestBook.conf' " + args +
-                              " <'" + dir + "tool.in' >'" + dir + "tool.out' 2>'" + dir + "tool.err'";
-        int status = std::system(command.c_str());
-        ToolResult result;
-        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        result.out = readFile(dir + "tool.out");
-        result.err = readFile(dir + "tool.err");
-        return result;
-    }
+    ToolResult tool(const std::string& args, const std::string& input = "") { return runTool(site, args, input); }
 
     void storeMessages(int count) {
         site.writeBoardFile(1, "guestbook.dat", indexOfMessages(count, 1));

@@ -1,11 +1,11 @@
-// The request body limit of both servers: a long message still posts, an
+// The request body limit of every server and set-up: a long message still posts, an
 // over-size body is refused by the server before SavePage and stores nothing.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import http from 'node:http';
 import { readFile, readdir } from 'node:fs/promises';
 import { join } from 'node:path';
-import { startSite, servers } from './site.mjs';
+import { startSite, setups } from './site.mjs';
 
 function post(url, body) {
   return new Promise((resolve, reject) => {
@@ -24,8 +24,8 @@ function post(url, body) {
   });
 }
 
-for (const server of servers) test(`a 100 kB message posts, a body over 512 kB is refused (${server})`, async (t) => {
-  const site = await startSite({ server });
+for (const { server, mode } of setups) test(`a 100 kB message posts, a body over 512 kB is refused (${server}, ${mode})`, async (t) => {
+  const site = await startSite({ server, mode });
   t.after(() => site.stop());
   const save = `${site.baseUrl}/cgi-bin/SavePage.exe?BoardNum=1&TextNum=-1`;
   const board = join(site.root, 'boards', '1');

@@ -1,7 +1,8 @@
 // Only the six pages are reachable: the operator's tool, the configuration,
 // the directory and made-up names under cgi-bin/ answer 403 or 404 and
 // change nothing, through lighttpd and through Apache enabled the Debian
-// way beside Debian's serve-cgi-bin, in both orders.
+// way beside Debian's serve-cgi-bin, in both orders, and through nginx; each with
+// the CGI programs and with the responder.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import http from 'node:http';
@@ -56,9 +57,12 @@ const cases = [
   ['GET', 'ListPage.exe/extra?BoardNum=1&TextNum=0'],
 ];
 
-for (const [server, confName] of [['lighttpd'], ['debian-apache', 'gesipan'], ['debian-apache', 'zz-gesipan']]) {
-  test(`${server}${confName ? ` (${confName}.conf)` : ''}: the six pages run, nothing else in cgi-bin/ answers`, async (t) => {
-    const site = await startSite({ server, confName, boards: ['2 title1.gif'] });
+// Each with the CGI programs and with the responder behind it.
+const reachSetups = [['lighttpd'], ['debian-apache', 'gesipan'], ['debian-apache', 'zz-gesipan'], ['nginx']]
+  .flatMap(([server, confName]) => ['cgi', 'fastcgi'].map((mode) => [server, confName, mode]));
+for (const [server, confName, mode] of reachSetups) {
+  test(`${server}${confName ? ` (${confName}.conf)` : ''}, ${mode}: the six pages run, nothing else in cgi-bin/ answers`, async (t) => {
+    const site = await startSite({ server, confName, mode, boards: ['2 title1.gif'] });
     t.after(() => site.stop());
     const bin = process.env.GESIPAN_BIN;
     // The old layout's tool where a server might run it, and a leftover body

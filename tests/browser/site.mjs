@@ -12,13 +12,22 @@
 //     site's file enabled as the README says (a2enmod, a2enconf, a Listen on
 //     the loopback), beside Debian's serve-cgi-bin; options.confName names
 //     that file ('gesipan', which sorts before serve-cgi-bin, by default).
+//     options.server 'nginx' serves it with deploy/nginx-site.conf.in.
+//     options.mode 'fastcgi' puts the pages behind the responder
+//     ($GESIPAN_BIN/gesipan-fcgi, started by spawn-fcgi in cgi-bin/ on
+//     run/gesipan.sock): lighttpd's mod_fastcgi, Apache's mod_proxy_fcgi
+//     (deploy/apache-fastcgi.conf.in), nginx's fastcgi_pass. Otherwise
+//     ('cgi', the default) one process a request: mod_cgi, or for nginx
+//     fcgiwrap on the same socket.
 //     Run as root, the site is laid out as scripts/site.sh lays it out and
 //     the server and programs run as www-data.
 //     options.password overrides the password; options.boards lists extra
 //     config lines such as "2 title1.gif" (their boards/N/ are made too).
 //     stop() ends the server and removes the directory (kept when
 //     GESIPAN_KEEP_SITE is set).
-//   servers: the servers a suite runs against, ['lighttpd', 'apache'].
+//   servers: the servers a suite runs against, ['lighttpd', 'apache', 'nginx'].
+//   setups: every server with each way of running the pages, as
+//     { server, mode } for startSite.
 //   launchBrowser() -> Promise<Browser>
 //     playwright-core Browser on /usr/bin/chromium, headless, with a fresh
 //     profile directory; never downloads a browser.
@@ -81,13 +90,18 @@ function waitForPort(port, child, ms = 10000) {
   });
 }
 
-export const servers = ['lighttpd', 'apache'];
+export const servers = ['lighttpd', 'apache', 'nginx'];
+export const modes = ['fastcgi', 'cgi'];
+export const setups = servers.flatMap((server) => modes.map((mode) => ({ server, mode })));
 
-const apacheModules = ['mpm_prefork', 'authz_core', 'alias', 'cgi', 'mime', 'env', 'headers'];
+const apacheModules = {
+  cgi: ['mpm_prefork', 'authz_core', 'alias', 'cgi', 'mime', 'env', 'headers'],
+  fastcgi: ['mpm_event', 'authz_core', 'alias', 'mime', 'headers', 'proxy', 'proxy_fcgi'],
+};
 
 // The server's own part of an Apache configuration around the site's part,
 // which an owner adds to theirs as it stands.
-function apacheConfig(root, port, user) {
+function apacheConfig(root, port, user, mode) {
   const lines = [
     `ServerRoot ${root}/apache`,
     'ServerName 127.0.0.1',
@@ -99,7 +113,7 @@ function apacheConfig(root, port, user) {
     // Without Debian's /etc/mime.types: the site serves GIF images only.
     'TypesConfig /dev/null',
     'AddType image/gif .gif',
-    ...apacheModules.map((m) => `LoadModule ${m}_module /usr/lib/apache2/modules/mod_${m}.so`),
+    ...apacheModules[mode].map((m) => `LoadModule ${m}_module /usr/lib/apache2/modules/mod_${m}.so`),
     '<Directory />',
     '    AllowOverride None',
     '    Require all denied',
@@ -112,7 +126,7 @@ function apacheConfig(root, port, user) {
 
 // Debian's Apache, its configuration copied into the site so that a2enmod
 // and a2enconf (which follow APACHE_CONFDIR) change the copy only.
-async function debianApache(root, confName) {
+async function debianApache(root, confName, mode) {
   const etc = join(root, 'apache');
   await run('cp', ['-a', '/etc/apache2', etc]);
   const env = {
@@ -127,24 +141,108 @@ async function debianApache(root, confName) {
     LANG: 'C',
   };
   await mkdir(join(root, 'apache-run', 'socks'), { recursive: true });
-  await run('a2enmod', ['-q', 'cgid', 'headers'], env);
-  const site = await readFile(join(repo, 'deploy', 'apache-site.conf.in'), 'utf8');
-  await writeFile(join(etc, 'conf-available', `${confName}.conf`), site.replaceAll('@ROOT@', root));
+  const fastcgi = mode === 'fastcgi';
+  await run('a2enmod', ['-q', fastcgi ? 'proxy_fcgi' : 'cgid', 'headers'], env);
+  const site = await readFile(join(repo, 'deploy', fastcgi ? 'apache-fastcgi.conf.in' : 'apache-site.conf.in'), 'utf8');
+  await writeFile(join(etc, 'conf-available', `${confName}.conf`), fillSite(site, root, 0));
   await run('a2enconf', ['-q', confName], env);
   await access(join(etc, 'conf-enabled', 'serve-cgi-bin.conf'));
   return { env, ports: join(etc, 'ports.conf'), command: ['/usr/sbin/apache2', ['-d', etc, '-DFOREGROUND']] };
 }
 
 // lighttpd's configuration as scripts/site.sh writes it.
-function lighttpdConfig(template, root, port, user) {
-  let text = template.replaceAll('@ADDRESS@', '127.0.0.1').replaceAll('@PORT@', String(port)).replaceAll('@ROOT@', root);
+function lighttpdConfig(template, root, port, user, mode) {
+  const handler = mode === 'fastcgi' ? `fastcgi.server = (".exe" => (("socket" => "${socketOf(root)}")))`
+    : 'cgi.assign = (".exe" => "")';
+  let text = template.replaceAll('@ADDRESS@', '127.0.0.1').replaceAll('@PORT@', String(port))
+    .replaceAll('@ROOT@', root).replaceAll('@HANDLER@', handler);
   if (user) text += `server.username  = "${user}"\nserver.groupname = "${user}"\n`;
   return text;
+}
+
+function socketOf(root) {
+  return join(root, 'run', 'gesipan.sock');
+}
+
+// nginx's own part around the site's server block, as scripts/site.sh
+// writes it.
+function nginxConfig(root, user) {
+  const lines = [
+    'worker_processes 2;',
+    `pid ${root}/nginx/nginx.pid;`,
+    `error_log ${root}/nginx/error.log;`,
+    'daemon off;',
+    'events { worker_connections 256; }',
+    'http {',
+    '    access_log off;',
+    '    types { image/gif gif; }',
+    '    default_type application/octet-stream;',
+    ...['client_body', 'fastcgi', 'proxy', 'scgi', 'uwsgi'].map((t) => `    ${t}_temp_path ${root}/nginx/${t};`),
+    `    include ${root}/nginx/site.conf;`,
+    '}',
+  ];
+  if (user) lines.unshift(`user ${user} ${user};`);
+  return lines.join('\n') + '\n';
+}
+
+function fillSite(template, root, port) {
+  return template.replaceAll('@ADDRESS@', '127.0.0.1').replaceAll('@PORT@', String(port))
+    .replaceAll('@LISTEN@', `127.0.0.1:${port}`).replaceAll('@ROOT@', root).replaceAll('@SOCKET@', socketOf(root));
+}
+
+function waitForSocket(path, child, ms = 10000) {
+  const deadline = Date.now() + ms;
+  return new Promise((resolve, reject) => {
+    const attempt = () => {
+      if (child.exitCode !== null) return reject(new Error(`responder exited ${child.exitCode}`));
+      const socket = net.connect(path);
+      socket.once('connect', () => { socket.destroy(); resolve(); });
+      socket.once('error', () => {
+        socket.destroy();
+        if (Date.now() > deadline) reject(new Error('responder did not start listening'));
+        else setTimeout(attempt, 50);
+      });
+    };
+    attempt();
+  });
+}
+
+// The pages' FastCGI process, as scripts/site.sh starts it: the responder,
+// or fcgiwrap for nginx's process-per-request set-up; spawn-fcgi hands it
+// the socket as standard input and starts it in cgi-bin/ as the web user.
+async function startResponder(root, user, program) {
+  await mkdir(join(root, 'run'));
+  const args = ['-n', '-s', socketOf(root), '-M', '0660', '-d', join(root, 'cgi-bin')];
+  if (user) args.push('-u', user, '-g', user, '-U', user, '-G', user);
+  const child = spawn('spawn-fcgi', [...args, '--', ...program], { stdio: ['ignore', 'ignore', 'pipe'], detached: true });
+  let err = '';
+  child.stderr.on('data', (d) => { err += d; });
+  try {
+    await waitForSocket(socketOf(root), child);
+  } catch (e) {
+    if (child.exitCode === null) child.kill('SIGTERM');
+    throw new Error(`${program[0]}: ${e.message}\n${err}`);
+  }
+  return child;
+}
+
+// fcgiwrap's parent leaves its workers running when it ends: end its
+// whole process group (spawned detached, it leads one).
+async function stopChild(child, group = false) {
+  if (child && child.exitCode === null && child.signalCode === null) {
+    const exited = new Promise((resolve) => child.once('exit', resolve));
+    if (group) process.kill(-child.pid, 'SIGTERM');
+    else child.kill('SIGTERM');
+    await exited;
+  } else if (child && group) {
+    try { process.kill(-child.pid, 'SIGTERM'); } catch { /* none left */ }
+  }
 }
 
 export async function startSite(options = {}) {
   const bin = binDir();
   const server = options.server ?? 'lighttpd';
+  const mode = options.mode ?? 'cgi';
   const password = options.password ?? 'testpass1';
   const extraBoards = options.boards ?? [];
   // As root, the site command's ownership: root's programs and images, the
@@ -175,34 +273,50 @@ export async function startSite(options = {}) {
     await run('chmod', ['640', confPath]);
   }
 
+  let responder = null;
+  const wrapped = mode === 'cgi' && server === 'nginx';
+  if (mode === 'fastcgi') {
+    responder = await startResponder(root, user, [join(bin, 'gesipan-fcgi')]);
+  } else if (server === 'nginx') {
+    responder = await startResponder(root, user, ['/usr/sbin/fcgiwrap', '-c', '2']);
+  }
+
   let config;
   let command;
+  let writeConfig;
   let env = process.env;
   if (server === 'debian-apache') {
-    const debian = await debianApache(root, options.confName ?? 'gesipan');
+    const debian = await debianApache(root, options.confName ?? 'gesipan', mode);
     ({ env, command } = debian);
     config = debian.ports;
+    writeConfig = (port) => writeFile(config, `Listen 127.0.0.1:${port}\n`);
   } else if (server === 'apache') {
     await mkdir(join(root, 'apache', 'empty'), { recursive: true });
-    const site = await readFile(join(repo, 'deploy', 'apache-site.conf.in'), 'utf8');
-    await writeFile(join(root, 'apache', 'site.conf'), site.replaceAll('@ROOT@', root));
+    const name = mode === 'fastcgi' ? 'apache-fastcgi.conf.in' : 'apache-site.conf.in';
+    const site = await readFile(join(repo, 'deploy', name), 'utf8');
+    await writeFile(join(root, 'apache', 'site.conf'), fillSite(site, root, 0));
     config = join(root, 'apache', 'httpd.conf');
     command = ['/usr/sbin/apache2', ['-f', config, '-DFOREGROUND']];
+    writeConfig = (port) => writeFile(config, apacheConfig(root, port, user, mode));
+  } else if (server === 'nginx') {
+    await mkdir(join(root, 'nginx'));
+    const site = await readFile(join(repo, 'deploy', 'nginx-site.conf.in'), 'utf8');
+    config = join(root, 'nginx', 'nginx.conf');
+    await writeFile(config, nginxConfig(root, user));
+    command = ['/usr/sbin/nginx', ['-p', join(root, 'nginx'), '-c', config]];
+    writeConfig = (port) => writeFile(join(root, 'nginx', 'site.conf'), fillSite(site, root, port));
   } else {
     config = join(root, 'lighttpd.conf');
     command = ['lighttpd', ['-D', '-f', config]];
+    const template = await readFile(join(repo, 'deploy', 'lighttpd.conf.in'), 'utf8');
+    writeConfig = (port) => writeFile(config, lighttpdConfig(template, root, port, user, mode));
   }
-  const template = server !== 'lighttpd' ? null : await readFile(join(repo, 'deploy', 'lighttpd.conf.in'), 'utf8');
   let port;
   let child;
   // Another process may take the free port before the server binds it; retry.
   for (let attempt = 1; ; attempt++) {
     port = await freePort();
-    let text;
-    if (server === 'debian-apache') text = `Listen 127.0.0.1:${port}\n`;
-    else if (server === 'apache') text = apacheConfig(root, port, user);
-    else text = lighttpdConfig(template, root, port, user);
-    await writeFile(config, text);
+    await writeConfig(port);
     // Its own process group: Apache's prefork parent signals its whole group
     // when it stops, which would take the test runner with it.
     child = spawn(command[0], command[1], { stdio: ['ignore', 'ignore', 'pipe'], detached: true, env });
@@ -212,16 +326,13 @@ export async function startSite(options = {}) {
       await waitForPort(port, child);
       break;
     } catch (e) {
-      if (child.exitCode === null) {
-        const exited = new Promise((resolve) => child.once('exit', resolve));
-        child.kill('SIGTERM');
-        await exited;
-      }
+      await stopChild(child);
       if (attempt >= 3) {
         let log = '';
-        for (const name of [join('apache', 'error.log'), join('apache-run', 'error.log')]) {
+        for (const name of [join('apache', 'error.log'), join('apache-run', 'error.log'), join('nginx', 'error.log')]) {
           try { log += await readFile(join(root, name), 'utf8'); } catch { /* not this server's */ }
         }
+        await stopChild(responder, wrapped);
         await rm(root, { recursive: true, force: true });
         throw new Error(`${server}: ${e.message}\n${serverErr}${log}`);
       }
@@ -233,13 +344,11 @@ export async function startSite(options = {}) {
     root,
     password,
     server,
+    mode,
     listUrl: (board = 1) => `${baseUrl}/cgi-bin/ListPage.exe?BoardNum=${board}&TextNum=0`,
     async stop() {
-      if (child.exitCode === null) {
-        const exited = new Promise((resolve) => child.once('exit', resolve));
-        child.kill('SIGTERM');
-        await exited;
-      }
+      await stopChild(child);
+      await stopChild(responder, wrapped);
       if (!process.env.GESIPAN_KEEP_SITE) await rm(root, { recursive: true, force: true });
     },
   };
@@ -269,5 +378,36 @@ export function postMessage(site, fields) {
     }, (res) => { res.resume(); res.on('end', () => resolve(res.statusCode)); });
     req.on('error', reject);
     req.end(body);
+  });
+}
+
+// Runs the site command until it serves (or ends); resolves with its
+// output so far, its pid and a stop function. `command`, when given, is
+// run by bash -c from the repository instead of the site command; `options`
+// are further arguments of the site command (--server, --cgi).
+export function siteCommand(dir, port, command = null, options = []) {
+  const args = command ? ['-c', command]
+    : [join(repo, 'scripts', 'site.sh'), '--dir', dir, '--port', String(port), '--listen', '127.0.0.1', ...options];
+  const child = spawn('bash', args, { stdio: ['ignore', 'pipe', 'pipe'], env: { ...process.env }, detached: true, cwd: repo });
+  let output = '';
+  child.stdout.on('data', (d) => { output += d; });
+  child.stderr.on('data', (d) => { output += d; });
+  const ended = new Promise((resolve) => child.once('exit', (code) => resolve(code)));
+  const stop = async () => {
+    if (child.exitCode === null && child.signalCode === null) child.kill('SIGTERM');
+    await ended;
+  };
+  return new Promise((resolve, reject) => {
+    const deadline = Date.now() + 60000;
+    const attempt = () => {
+      if (child.exitCode !== null) return resolve({ code: child.exitCode, output, pid: child.pid, stop });
+      const socket = net.connect(port, '127.0.0.1');
+      socket.once('connect', () => { socket.destroy(); resolve({ code: null, output, pid: child.pid, stop }); });
+      socket.once('error', () => {
+        socket.destroy();
+        if (Date.now() > deadline) { stop(); reject(new Error(`site command did not serve:\n${output}`)); } else setTimeout(attempt, 100);
+      });
+    };
+    attempt();
   });
 }

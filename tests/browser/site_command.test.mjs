@@ -1,5 +1,6 @@
 // The site command as an owner runs it: who the server and programs run as,
-// what they may change, and a board added by a configuration line.
+// what they may change, and a board added by a configuration line; every
+// server with the responder and with one program per request.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { spawn, execFileSync } from 'node:child_process';
@@ -9,7 +10,7 @@ import { mkdtemp, readFile, writeFile, appendFile, stat, chmod, rm, readdir } fr
 import { tmpdir } from 'node:os';
 import { join, dirname } from 'node:path';
 import { fileURLToPath } from 'node:url';
-import { freePort } from './site.mjs';
+import { freePort, siteCommand } from './site.mjs';
 
 const repo = join(dirname(fileURLToPath(import.meta.url)), '..', '..');
 const asRoot = process.getuid() === 0;
@@ -26,39 +27,21 @@ function request(url, body) {
     }, (res) => {
       const chunks = [];
       res.on('data', (c) => chunks.push(c));
-      res.on('end', () => resolve({ status: res.statusCode, body: Buffer.concat(chunks).toString('latin1') }));
+      res.on('end', () => resolve({ status: res.statusCode, headers: res.headers, body: Buffer.concat(chunks).toString('latin1') }));
     });
     req.on('error', reject);
     req.end(body);
   });
 }
 
-// Runs the site command until it serves (or ends); resolves with its
-// output so far, its pid and a stop function.
-function siteCommand(dir, port, command = null) {
-  const args = command ? ['-c', command] : [join(repo, 'scripts', 'site.sh'), '--dir', dir, '--port', String(port), '--listen', '127.0.0.1'];
-  const child = spawn('bash', args, { stdio: ['ignore', 'pipe', 'pipe'], env: { ...process.env }, detached: true, cwd: repo });
-  let output = '';
-  child.stdout.on('data', (d) => { output += d; });
-  child.stderr.on('data', (d) => { output += d; });
-  const ended = new Promise((resolve) => child.once('exit', (code) => resolve(code)));
-  const stop = async () => {
-    if (child.exitCode === null && child.signalCode === null) child.kill('SIGTERM');
-    await ended;
-  };
-  return new Promise((resolve, reject) => {
-    const deadline = Date.now() + 60000;
-    const attempt = () => {
-      if (child.exitCode !== null) return resolve({ code: child.exitCode, output, pid: child.pid, stop });
-      const socket = net.connect(port, '127.0.0.1');
-      socket.once('connect', () => { socket.destroy(); resolve({ code: null, output, pid: child.pid, stop }); });
-      socket.once('error', () => {
-        socket.destroy();
-        if (Date.now() > deadline) { stop(); reject(new Error(`site command did not serve:\n${output}`)); } else setTimeout(attempt, 100);
-      });
-    };
-    attempt();
-  });
+// A post as a person sends it on a new site, where the defences are on:
+// through the compose form, with its token, a few seconds after loading it.
+async function postThroughForm(base, board, fields) {
+  const form = (await request(`${base}/FormPage.exe?BoardNum=${board}`)).body;
+  const token = form.match(/name=token value="([^"]+)"/);
+  assert.ok(token, 'the compose form carries a token');
+  await new Promise((resolve) => setTimeout(resolve, 3200));
+  return request(`${base}/SavePage.exe?BoardNum=${board}&TextNum=-1`, `${fields}&token=${token[1]}&website=`);
 }
 
 // Runs a command from the repository to its end; resolves with its exit
@@ -88,6 +71,40 @@ async function snapshot(dir) {
 async function uidOf(pid) {
   const status = await readFile(`/proc/${pid}/status`, 'utf8');
   return status.match(/^Uid:\s+(\d+)\s+(\d+)/m).slice(1).map(Number);
+}
+
+// Every process below `pid`, with its real and effective user.
+async function descendants(pid) {
+  const all = [];
+  for (const entry of await readdir('/proc')) {
+    if (!/^\d+$/.test(entry)) continue;
+    try {
+      const text = await readFile(`/proc/${entry}/stat`, 'utf8');
+      const name = text.slice(text.indexOf('(') + 1, text.lastIndexOf(')'));
+      const ppid = Number(text.slice(text.lastIndexOf(')') + 2).split(' ')[1]);
+      all.push({ pid: Number(entry), ppid, name });
+    } catch { /* ended meanwhile */ }
+  }
+  const found = [];
+  for (let parents = [pid]; parents.length;) {
+    const children = all.filter((p) => parents.includes(p.ppid));
+    found.push(...children);
+    parents = children.map((p) => p.pid);
+  }
+  for (const p of found) p.uid = await uidOf(p.pid).catch(() => null);
+  return found.filter((p) => p.uid);
+}
+
+// The processes that answer requests run as the web user; only nginx's and
+// Apache's parents, which open the port and answer nothing, stay root.
+async function assertUnprivileged(site) {
+  const processes = await descendants(site.pid);
+  assert.ok(processes.length > 0, 'the site command runs a server');
+  for (const p of processes) {
+    if (p.ppid === site.pid && ['nginx', 'apache2'].includes(p.name)) continue;
+    assert.deepEqual(p.uid, [webUid, webUid], `${p.name} (${p.pid})`);
+  }
+  return processes;
 }
 
 function canWriteAsWebUser(dir) {
@@ -120,8 +137,10 @@ test('the site command serves as the web user, which may change the boards only;
   t.after(() => site.stop());
   assert.equal(site.code, null, site.output);
   if (!asRoot) assert.match(site.output, /Editing and erasing password \(shown only now\): [A-Za-z0-9]{10}/);
-  // lighttpd replaced the shell (exec) and gave up root for good.
-  assert.deepEqual(await uidOf(site.pid), [webUid, webUid]);
+  // lighttpd gave up root for good; the responder and its workers never had it.
+  const processes = await assertUnprivileged(site);
+  assert.deepEqual(processes.map((p) => p.name).filter((n) => n !== 'gesipan-fcgi').sort(), ['lighttpd']);
+  assert.ok(processes.filter((p) => p.name === 'gesipan-fcgi').length >= 2, 'the responder and its workers');
 
   const conf = await stat(join(dir, 'cgi-bin', 'GuestBook.conf'));
   if (asRoot) {
@@ -147,8 +166,21 @@ test('the site command serves as the web user, which may change the boards only;
 
   const base = `http://127.0.0.1:${port}/cgi-bin`;
   const form = 'name=Kim&email=&homepage=&subject=Hello&body=first';
-  assert.equal((await request(`${base}/SavePage.exe?BoardNum=1&TextNum=-1`, form)).status, 200);
+  // A new site's defences are on: a bare post stores nothing, the form's does.
+  assert.match((await request(`${base}/SavePage.exe?BoardNum=1&TextNum=-1`, form)).body, /Please open the form anew/);
+  await assert.rejects(stat(join(dir, 'boards', '1', 'guestbook.dat')));
+  assert.equal((await postThroughForm(base, 1, form)).status, 200);
   assert.equal((await stat(join(dir, 'boards', '1', 'guestbook.dat'))).uid, webUid);
+  // The token's secret and the ban list: read by the web user, served by no one, written by the owner.
+  const secretDir = await stat(join(dir, 'secret'));
+  assert.deepEqual([secretDir.uid, secretDir.mode & 0o777], [asRoot ? 0 : process.getuid(), asRoot ? 0o750 : 0o700]);
+  for (const name of ['form.key', 'ban.list']) {
+    const s = await stat(join(dir, 'secret', name));
+    assert.deepEqual([s.uid, s.gid, s.mode & 0o777], asRoot ? [0, webGid, 0o640] : [process.getuid(), process.getgid(), 0o600], name);
+    assert.equal((await request(`http://127.0.0.1:${port}/secret/${name}`)).status, 403, name);
+  }
+  assert.match(await readFile(join(dir, 'secret', 'form.key'), 'utf8'), /^[0-9a-f]{64}\n$/);
+  assert.equal(canWriteAsWebUser(join(dir, 'secret')), asRoot ? false : null);
   assert.match((await request(`${base}/ListPage.exe?BoardNum=1&TextNum=0`)).body, /Hello/);
   // The server refuses an over-size body itself; nothing is stored.
   const big = `name=Kim&email=&homepage=&subject=Big&body=${'x'.repeat(600 * 1024)}`;
@@ -164,6 +196,7 @@ test('the site command serves as the web user, which may change the boards only;
   await appendFile(join(dir, 'cgi-bin', 'GuestBook.conf'), '2 title2.gif\n15 mine.gif\n07 title7.gif\n3 ../evil.gif\n');
   const confBefore = await readFile(join(dir, 'cgi-bin', 'GuestBook.conf'));
   const title1 = await readFile(join(dir, 'Image', 'title1.gif'));
+  const key = await readFile(join(dir, 'secret', 'form.key'));
   port = await freePort();
   site = await siteCommand(dir, port);
   assert.equal(site.code, null, site.output);
@@ -171,6 +204,7 @@ test('the site command serves as the web user, which may change the boards only;
   assert.deepEqual(await readFile(join(dir, 'cgi-bin', 'GuestBook.conf')), confBefore);
   assert.equal(await readFile(join(dir, 'Image', 'mine.gif'), 'utf8'), 'the owner\'s picture');
   assert.deepEqual(await readFile(join(dir, 'Image', 'title1.gif')), title1);
+  assert.deepEqual(await readFile(join(dir, 'secret', 'form.key')), key, 'the secret stays: forms served before still post');
   const title2 = await readFile(join(dir, 'Image', 'title2.gif'));
   assert.equal(title2.subarray(0, 6).toString(), 'GIF89a');
   assert.notDeepEqual(title2, title1);
@@ -179,7 +213,7 @@ test('the site command serves as the web user, which may change the boards only;
   await assert.rejects(stat(join(dir, 'evil.gif')));
   assert.match(site.output, /07 title7\.gif.*skipped/);
   const newBase = `http://127.0.0.1:${port}/cgi-bin`;
-  assert.equal((await request(`${newBase}/SavePage.exe?BoardNum=2&TextNum=-1`, form)).status, 200);
+  assert.equal((await postThroughForm(newBase, 2, form)).status, 200);
   assert.match((await request(`${newBase}/ListPage.exe?BoardNum=2&TextNum=0`)).body, /Hello/);
   assert.match((await request(`${newBase}/ListPage.exe?BoardNum=1&TextNum=0`)).body, /Hello/);
   assert.equal((await request(`http://127.0.0.1:${port}/Image/title2.gif`)).status, 200);
@@ -212,7 +246,7 @@ test('a rerun on a port in use says so and changes nothing; --boards-only adds a
   assert.equal((await readFile(join(dir, 'Image', 'title2.gif'))).subarray(0, 6).toString(), 'GIF89a');
   const base = `http://127.0.0.1:${port}`;
   const form = 'name=Kim&email=&homepage=&subject=Second&body=b';
-  assert.equal((await request(`${base}/cgi-bin/SavePage.exe?BoardNum=2&TextNum=-1`, form)).status, 200);
+  assert.equal((await postThroughForm(`${base}/cgi-bin`, 2, form)).status, 200);
   assert.match((await request(`${base}/cgi-bin/ListPage.exe?BoardNum=2&TextNum=0`)).body, /Second/);
   assert.equal((await request(`${base}/Image/title2.gif`)).status, 200);
   // Without a laid-out site there is nothing to ready.
@@ -234,8 +268,8 @@ test("the README's restore recipe, word for word: the restored boards served, th
   t.after(() => old.stop());
   assert.equal(old.code, null, old.output);
   const password = old.output.match(/shown only now\): ([A-Za-z0-9]{10})/)[1];
-  const form = (subject) => `name=Kim&email=&homepage=&subject=${subject}&body=b`;
-  assert.equal((await request(`http://127.0.0.1:${oldPort}/cgi-bin/SavePage.exe?BoardNum=1&TextNum=-1`, form('Before'))).status, 200);
+  const form = (subject) => `name=Kim&email=&homepage=&subject=${subject}&body=${subject}`;
+  assert.equal((await postThroughForm(`http://127.0.0.1:${oldPort}/cgi-bin`, 1, form('Before'))).status, 200);
   await old.stop();
   const oldFiles = await snapshot(oldDir);
 
@@ -263,7 +297,10 @@ test("the README's restore recipe, word for word: the restored boards served, th
   assert.equal(restored.code, null, restored.output);
   const base = `http://127.0.0.1:${newPort}/cgi-bin`;
   assert.match((await request(`${base}/ListPage.exe?BoardNum=1&TextNum=0`)).body, /Before/);
-  assert.equal((await request(`${base}/SavePage.exe?BoardNum=1&TextNum=-1`, form('After'))).status, 200);
+  // The restored site signs its forms with the restored secret, not the old site's.
+  assert.match(await readFile(join(newDir, 'cgi-bin', 'GuestBook.conf'), 'utf8'), /^FORM_TOKEN \.\.\/secret\/form\.key 3$/m);
+  assert.deepEqual(await readFile(join(newDir, 'secret', 'form.key')), await readFile(join(oldDir, 'secret', 'form.key')));
+  assert.equal((await postThroughForm(base, 1, form('After'))).status, 200);
   assert.match((await request(`${base}/ListPage.exe?BoardNum=1&TextNum=0`)).body, /After/);
   assert.match((await request(`${base}/EditPage.exe?BoardNum=1&TextNum=2`, `password=${password}`)).body, /<textarea/);
   assert.deepEqual(await snapshot(oldDir), oldFiles);
@@ -273,5 +310,50 @@ test("the README's restore recipe, word for word: the restored boards served, th
   if (asRoot) {
     const s = await stat(join(newDir, 'cgi-bin', 'GuestBook.conf'));
     assert.deepEqual([s.uid, s.gid, s.mode & 0o777], [0, webGid, 0o640]);
+  }
+});
+
+test('every server, with the responder and with one program per request: unprivileged, its headers and size limit, nothing left after it stops', async (t) => {
+  process.env.GESIPAN_SITE_BIN = process.env.GESIPAN_BIN;
+  const parent = await mkdtemp(join(tmpdir(), 'gesipan-servers-'));
+  t.after(() => rm(parent, { recursive: true, force: true }));
+  await chmod(parent, 0o755);
+  const lighttpd = await readFile(join(repo, 'deploy', 'lighttpd.conf.in'), 'utf8');
+  const policy = lighttpd.match(/"Content-Security-Policy" => "([^"]+)"/)[1];
+  for (const server of ['lighttpd', 'nginx', 'apache']) {
+    for (const cgi of [false, true]) {
+      const what = `${server}${cgi ? ' --cgi' : ''}`;
+      // A site of its own: the posting limit counts posts per address.
+      const dir = join(parent, `${server}${cgi ? '-cgi' : ''}`);
+      const port = await freePort();
+      const site = await siteCommand(dir, port, null, ['--server', server, ...(cgi ? ['--cgi'] : [])]);
+      t.after(() => site.stop());
+      assert.equal(site.code, null, `${what}: ${site.output}`);
+      assert.match(site.output, new RegExp(`Serving with ${server}, ${cgi ? 'one program per request' : 'the FastCGI responder'}`));
+      const base = `http://127.0.0.1:${port}`;
+      const subject = `${server}${cgi ? 'Cgi' : 'Fcgi'}`;
+      const posted = await postThroughForm(`${base}/cgi-bin`, 1, `name=Kim&email=&homepage=&subject=${subject}&body=b`);
+      assert.equal(posted.status, 200, what);
+      const listing = await request(`${base}/cgi-bin/ListPage.exe?BoardNum=1&TextNum=0`);
+      assert.equal(listing.headers['content-type'], 'text/html; charset=EUC-KR', what);
+      assert.equal(listing.headers['content-security-policy'], policy, what);
+      assert.equal(listing.headers['x-content-type-options'], 'nosniff', what);
+      assert.equal(listing.headers['referrer-policy'], 'same-origin', what);
+      assert.match(listing.body, new RegExp(subject), what);
+      for (const path of ['/cgi-bin/GuestBook.conf', '/bin/gesipan', '/boards/1/guestbook.dat', '/run/gesipan.sock']) {
+        assert.equal((await request(base + path)).status, 403, `${what}: ${path}`);
+      }
+      // The server may answer and close before the whole body is sent.
+      const big = `name=Kim&email=&homepage=&subject=Big&body=${'x'.repeat(600 * 1024)}`;
+      const refused = await request(`${base}/cgi-bin/SavePage.exe?BoardNum=1&TextNum=-1`, big)
+        .catch((e) => { if (e.code === 'ECONNRESET' || e.code === 'EPIPE') return { status: 413 }; throw e; });
+      assert.equal(refused.status, 413, what);
+      const processes = await assertUnprivileged(site);
+      assert.equal(processes.some((p) => p.name === 'gesipan-fcgi'), !cgi, `${what}: the responder runs`);
+      await site.stop();
+      for (const p of processes) await assert.rejects(stat(`/proc/${p.pid}`), `${what}: ${p.name} (${p.pid}) left running`);
+      // The post was stored, the one over the size limit not.
+      assert.equal((await stat(join(dir, 'boards', '1', 'guestbook.dat'))).size, 125 + 410, what);
+    }
   }
 });

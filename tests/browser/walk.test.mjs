@@ -1,12 +1,12 @@
 // A visitor's whole walk through a board in headless Chromium: post in
-// Korean, read, edit, fail and succeed at erasing; through lighttpd and
-// through Apache.
+// Korean, read, edit, fail and succeed at erasing; through lighttpd, Apache
+// and nginx, each with the responder and with one process a request.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { mkdir, readFile } from 'node:fs/promises';
 import { join, dirname } from 'node:path';
 import { fileURLToPath } from 'node:url';
-import { startSite, launchBrowser, servers } from './site.mjs';
+import { startSite, launchBrowser, setups } from './site.mjs';
 
 const output = join(dirname(fileURLToPath(import.meta.url)), 'output');
 
@@ -16,9 +16,21 @@ function readCount(text) {
   return Number(m[1]);
 }
 
-for (const server of servers) test(`a visitor posts, reads, edits and erases a message (${server})`, async (t) => {
+const here = dirname(fileURLToPath(import.meta.url));
+const deploy = join(here, '..', '..', 'deploy');
+
+// The headers every set-up sends: those of the lighttpd configuration.
+async function expectedHeaders() {
+  const text = await readFile(join(deploy, 'lighttpd.conf.in'), 'utf8');
+  const headers = {};
+  for (const m of text.matchAll(/^\s*"([A-Za-z-]+)" => "([^"]+)",?$/gm)) headers[m[1].toLowerCase()] = m[2];
+  assert.ok(headers['content-security-policy'], 'the lighttpd configuration has a policy');
+  return headers;
+}
+
+for (const { server, mode } of setups) test(`a visitor posts, reads, edits and erases a message (${server}, ${mode})`, async (t) => {
   await mkdir(output, { recursive: true });
-  const site = await startSite({ server });
+  const site = await startSite({ server, mode });
   t.after(() => site.stop());
   const browser = await launchBrowser();
   t.after(() => browser.close());
@@ -29,6 +41,15 @@ for (const server of servers) test(`a visitor posts, reads, edits and erases a m
   // Chromium decodes by the server's charset=EUC-KR; check that it is declared.
   const first = await page.goto(site.listUrl(1));
   assert.equal(first.headers()['content-type'], 'text/html; charset=EUC-KR');
+  const headers = await expectedHeaders();
+  for (const [name, value] of Object.entries(headers)) assert.equal(first.headers()[name], value, name);
+  // The password and the raw store are not to be had, and the refusal
+  // carries the headers too.
+  for (const path of ['/cgi-bin/GuestBook.conf', '/boards/1/guestbook.dat', '/cgi-bin/', '/']) {
+    const refused = await page.request.get(site.baseUrl + path);
+    assert.equal(refused.status(), 403, path);
+    assert.equal(refused.headers()['x-content-type-options'], 'nosniff', path);
+  }
   assert.match(await page.content(), /There is no data file!!!/);
   assert.match(await page.content(), /방명록을 작성하셔야만 합니다!!!/);
   // The images are served and decoded as pictures.
@@ -57,7 +78,7 @@ for (const server of servers) test(`a visitor posts, reads, edits and erases a m
   assert.ok(raw.includes(Buffer.from('c8abb1e6b5bf', 'hex')), 'name stored and listed in EUC-KR');
   const link = page.locator('a[href="/cgi-bin/ShowPage.exe?BoardNum=1&TextNum=1"]');
   assert.equal(await link.innerText(), '첫 인사');
-  await page.screenshot({ path: join(output, `listing-${server}.png`), fullPage: true });
+  await page.screenshot({ path: join(output, `listing-${server}-${mode}.png`), fullPage: true });
 
   await Promise.all([page.waitForURL(/ShowPage\.exe\?BoardNum=1&TextNum=1/), link.click()]);
   text = await page.content();
@@ -65,7 +86,7 @@ for (const server of servers) test(`a visitor posts, reads, edits and erases a m
   assert.match(text, /hong@example\.org/);
   assert.match(text, /안녕하세요\./);
   const count = readCount(text);
-  await page.screenshot({ path: join(output, `message-${server}.png`), fullPage: true });
+  await page.screenshot({ path: join(output, `message-${server}-${mode}.png`), fullPage: true });
   await page.reload();
   assert.equal(readCount(await page.content()), count + 1);
 
@@ -107,10 +128,15 @@ for (const server of servers) test(`a visitor posts, reads, edits and erases a m
   assert.doesNotMatch(text, /고친 인사/);
 });
 
-test('the README shows the Apache configuration that the walk is served with', async () => {
-  const here = dirname(fileURLToPath(import.meta.url));
+test('the README shows the Apache and nginx configurations that the walks are served with', async () => {
   const readme = await readFile(join(here, '..', '..', 'README.md'), 'utf8');
-  const site = await readFile(join(here, '..', '..', 'deploy', 'apache-site.conf.in'), 'utf8');
-  assert.ok(readme.includes('```apache\n' + site.replaceAll('@ROOT@', '/srv/site') + '```\n'),
-    'README.md carries deploy/apache-site.conf.in for /srv/site');
+  // As an owner's site in /srv/site on port 80, with the service's socket.
+  const filled = async (name) => (await readFile(join(deploy, name), 'utf8')).replaceAll('@ROOT@', '/srv/site')
+    .replaceAll('@SOCKET@', '/run/gesipan-fcgi.sock').replaceAll('@LISTEN@', '80');
+  for (const [fence, name] of [['apache', 'apache-site.conf.in'], ['apache', 'apache-fastcgi.conf.in'], ['nginx', 'nginx-site.conf.in']]) {
+    assert.ok(readme.includes('```' + fence + '\n' + await filled(name) + '```\n'), `README.md carries deploy/${name} for /srv/site`);
+  }
+  // The service's socket is the one the README's configurations name.
+  const socketUnit = await readFile(join(deploy, 'systemd', 'gesipan-fcgi.socket'), 'utf8');
+  assert.match(socketUnit, /^ListenStream=\/run\/gesipan-fcgi\.sock$/m);
 });

@@ -24,8 +24,8 @@ build_all() {
   for source in "$here"/*_fuzz.cpp; do
     local name; name="$(basename "$source" .cpp)"
     if [ ! -x "$build/$name" ] || [ "$source" -nt "$build/$name" ] || [ -n "$(find "$build/obj" -newer "$build/$name")" ]; then
-      # crypt(3) for the password check in the shared library.
-      clang++ "${flags[@]}" "$source" "${objects[@]}" -lcrypt -o "$build/$name"
+      # crypt(3) for the password check, nettle for the spam defences, in the shared library.
+      clang++ "${flags[@]}" "$source" "${objects[@]}" -lcrypt -lnettle -o "$build/$name"
     fi
   done
 }

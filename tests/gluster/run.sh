@@ -158,7 +158,9 @@ start_site() {
   local port attempt
   for attempt in 1 2 3 4 5; do
     port=$((20000 + RANDOM % 20000))
-    sed -e "s|@ADDRESS@|127.0.0.1|g" -e "s|@PORT@|$port|g" -e "s|@ROOT@|$root|g" "$repo/deploy/lighttpd.conf.in" >"$root/lighttpd.conf"
+    # One program per request, as the shared boards were first served.
+    sed -e "s|@ADDRESS@|127.0.0.1|g" -e "s|@PORT@|$port|g" -e "s|@ROOT@|$root|g" \
+      -e 's|@HANDLER@|cgi.assign = (".exe" => "")|' "$repo/deploy/lighttpd.conf.in" >"$root/lighttpd.conf"
     lighttpd -D -f "$root/lighttpd.conf" >>"$scratch/lighttpd-$name.log" 2>&1 &
     server_pids+=("$!")
     for _ in $(seq 50); do

@@ -1,5 +1,7 @@
 #include "scratch_site.h"
 
+#include "cgi_runner.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -7,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 std::string readFile(const std::string& path) {
@@ -74,3 +77,18 @@ void ScratchSite::writeBoardFile(int board, const std::string& name, const std::
 }
 
 bool ScratchSite::boardFileExists(int board, const std::string& name) { return fileExists(boardDir(board) + name); }
+
+ToolResult runTool(const ScratchSite& site, const std::string& args, const std::string& input,
+                   const std::string& launcher, const std::string& program) {
+    const std::string dir = site.root() + "/";
+    writeFile(dir + "tool.in", input);
+    const std::string tool = program.empty() ? programPath("gesipan") : program;
+    std::string command = launcher + " '" + tool + "' --conf '" + site.cgiBin() + "/GuestBook.conf' " + args + " <'" +
+                          dir + "tool.in' >'" + dir + "tool.out' 2>'" + dir + "tool.err'";
+    int status = std::system(command.c_str());
+    ToolResult result;
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.out = readFile(dir + "tool.out");
+    result.err = readFile(dir + "tool.err");
+    return result;
+}

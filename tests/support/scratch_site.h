@@ -36,5 +36,18 @@ private:
 };
 
 std::string readFile(const std::string& path);
+
+// What a run of the operator's tool printed and its exit status.
+struct ToolResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs `program` (the built gesipan unless named) on `site`'s configuration
+// with the shell words `args`, `input` on its standard input, behind
+// `launcher` (shell words, e.g. strace) when one is given.
+ToolResult runTool(const ScratchSite& site, const std::string& args, const std::string& input = "",
+                   const std::string& launcher = "", const std::string& program = "");
 void writeFile(const std::string& path, const std::string& bytes);
 bool fileExists(const std::string& path);

@@ -1,0 +1,42 @@
+// The spam defences' small files ("form.tokens", "posting.count", ...),
+// kept as the guessing limit keeps its own: in "throttle/" beside the
+// boards, under an fcntl lock on NAME.lock, replaced whole by renaming
+// NAME.new over NAME without waiting for the disk, never opened
+// through a link. The programs never make that directory; without it (or
+// when any step fails) a defence counts as off for the request and
+// posting goes on.
+#pragma once
+
+#include <string>
+
+class StateFile {
+public:
+    // `stateDir` is BBS_DIR as configured; `name` the file's name.
+    StateFile(const char* stateDir, const char* name);
+    ~StateFile();
+    StateFile(const StateFile&) = delete;
+    StateFile& operator=(const StateFile&) = delete;
+
+    // Takes the exclusive lock; false when it cannot be had.
+    bool lock();
+
+    // The file's bytes (at most 1 MB) into `text`: 1 read, 0 no file, -1 error.
+    int read(std::string* text);
+
+    // Replaces the file by `text`: written beside and renamed over it.
+    bool replace(const std::string& text);
+
+    const std::string& path() const { return path_; }
+
+private:
+    std::string dir_;
+    std::string path_;
+    std::string lockPath_;
+    std::string scratchPath_;
+    bool usable_ = false;
+    int lockFd_ = -1;
+};
+
+// One line on standard error (the web server's error log) saying that a
+// defence's file was damaged or could not be kept, and so the defence was off.
+void reportDefenceOff(const char* what, const std::string& path);

@@ -1,0 +1,4 @@
+# The responder's systemd units, checked by systemd-analyze verify.
+add_test(NAME deploy_units
+  COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/units.sh ${PROJECT_SOURCE_DIR}/deploy ${CMAKE_BINARY_DIR}/bin)
+set_tests_properties(deploy_units PROPERTIES TIMEOUT 120)

@@ -1,6 +1,7 @@
 #include "exchange.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <new>
@@ -78,6 +79,11 @@ int runAsCgi(PageFunction page) {
     writeAll(STDOUT_FILENO, response.bytes().data(), response.bytes().size());
     if (response.outOfMemory()) writeAll(STDOUT_FILENO, Response::kOutOfMemory, sizeof Response::kOutOfMemory - 1);
     endStandardOutput();
+    // A server may end a CGI program once it has the page (lighttpd sends
+    // SIGTERM): the committed change is finished first, in a few
+    // milliseconds, rather than left to the next request.
+    std::signal(SIGTERM, SIG_IGN);
+    std::signal(SIGHUP, SIG_IGN);
     response.runAfterSending();
     return status;
 }

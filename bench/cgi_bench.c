@@ -36,8 +36,11 @@
  *
  * Output, one tab-separated line per case:
  *   name runs failures median_us p99_us mean_us min_us max_us maxrss_kb out_bytes bytes
- * With RAWDIR: NAME.txt holds each case's samples in run order, and
- * launcher-kb.txt the launcher's own peak, the floor of the memory figures.
+ * With RAWDIR: NAME.txt holds each case's samples in run order,
+ * NAME.response.txt the time to the response's end in the same runs (spawn
+ * to end of file on the program's standard output, which a program may
+ * reach well before it exits), and launcher-kb.txt the launcher's own
+ * peak, the floor of the memory figures.
  */
 #define _GNU_SOURCE
 #include <errno.h>
@@ -79,6 +82,8 @@ struct bench_case {
     long long bytes;
 
     double *samples; /* microseconds */
+    double *responses; /* microseconds to the end of standard output */
+    double last_response;
     int done;
     int failures;
     long maxrss_kb;
@@ -191,7 +196,8 @@ static void read_cases(const char *path, int default_runs) {
         c->env[c->env_count] = NULL;
         if (c->runs < 1) c->runs = 1;
         c->samples = calloc((size_t)c->runs, sizeof(double));
-        if (!c->samples) die("calloc");
+        c->responses = calloc((size_t)c->runs, sizeof(double));
+        if (!c->samples || !c->responses) die("calloc");
     }
 }
 
@@ -363,6 +369,7 @@ static double run_once(struct bench_case *c, enum run_mode mode) {
     }
     size_t used = 0;
     read_all(out_pipe[0], &used);
+    c->last_response = now_us() - start;
     close(out_pipe[0]);
     int status;
     struct rusage usage;
@@ -458,8 +465,10 @@ int main(int argc, char **argv) {
     for (int r = 0; r < rounds; ++r) {
         for (int i = 0; i < case_count; ++i) {
             struct bench_case *c = &cases[i];
-            if (c->done < c->runs && (long long)c->done * rounds <= (long long)r * c->runs)
-                c->samples[c->done++] = run_once(c, TIMED);
+            if (c->done < c->runs && (long long)c->done * rounds <= (long long)r * c->runs) {
+                c->samples[c->done] = run_once(c, TIMED);
+                c->responses[c->done++] = c->last_response;
+            }
         }
     }
 
@@ -480,6 +489,9 @@ int main(int argc, char **argv) {
         if (raw_dir) {
             FILE *raw = raw_file(raw_dir, c->name, ".txt");
             for (int k = 0; k < c->runs; ++k) fprintf(raw, "%.1f\n", c->samples[k]);
+            fclose(raw);
+            raw = raw_file(raw_dir, c->name, ".response.txt");
+            for (int k = 0; k < c->runs; ++k) fprintf(raw, "%.1f\n", c->responses[k]);
             fclose(raw);
         }
         qsort(c->samples, (size_t)c->runs, sizeof(double), compare_double);

@@ -14,6 +14,8 @@ public:
     ~BoardLock();
     BoardLock(const BoardLock&) = delete;
     BoardLock& operator=(const BoardLock&) = delete;
+    // The lock goes with it, still held; `other` holds none.
+    BoardLock(BoardLock&& other) noexcept : descriptor(other.descriptor) { other.descriptor = -1; }
 
     // Waits for the lock of the board whose directory is `boardDir`.
     // Returns 1, or -1 when the lock file cannot be opened or created (no

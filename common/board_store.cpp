@@ -7,10 +7,14 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <memory>
+#include <new>
 #include <set>
+#include <string>
 #include <vector>
 
 #include "board_file.h"
+#include "output.h"
 #include "redo_record.h"
 #include "store.h"
 
@@ -27,6 +31,32 @@ constexpr long kSectorSize = 512;
 
 // Scratch names a change may leave behind when it dies before its commit.
 const char* const kScratchNames[] = {kRedoScratchName, kBodyScratchName, kScratchName};
+
+// Carries out a committed change; only once its steps are on the disk
+// (apply waits for them) does its record go, and should that removal be
+// lost, the steps just run again. A change that cannot be carried out
+// stays committed for the next lock holder.
+void finishCommitted(const RedoRecord& redo, const char* boardDir, const char* redoPath) {
+    bool applied = false;
+    for (int tries = 0; tries < kApplyTries && !applied; ++tries) applied = redo.apply(boardDir) > 0;
+    if (applied) ::unlink(redoPath);
+}
+
+// A committed change waiting for its page to go out, with the board's lock
+// that keeps every other request away from it until it is carried out.
+struct CommittedChange {
+    // The lock is taken from `held` only once the rest is made.
+    CommittedChange(const RedoRecord& r, const char* dir, const char* path, BoardLock&& held)
+        : redo(r), boardDir(dir), redoPath(path), lock(std::move(held)) {}
+    void finish() {
+        finishCommitted(redo, boardDir.c_str(), redoPath.c_str());
+        lock.release();
+    }
+    RedoRecord redo;
+    std::string boardDir;
+    std::string redoPath;
+    BoardLock lock;  // last: see the constructor
+};
 
 bool isRegularFile(const char* path) {
     struct stat info;
@@ -236,14 +266,32 @@ StoreResult BoardStore::commitAndApply(const RedoRecord& redo) {
         return discardScratch();
     }
     created_.clear();
-    bool applied = false;
-    for (int tries = 0; tries < kApplyTries && !applied; ++tries) applied = redo.apply(boardDir_) > 0;
-    // Only once its steps are on the disk (apply waits for them); should
-    // this removal be lost, the steps just run again.
-    if (applied) ::unlink(redoPath);
     if (index_ >= 0) ::close(index_);
     index_ = -1;
+    finishAfterResponse(redo, redoPath);
     return StoreResult::Done;
+}
+
+void BoardStore::finishAfterResponse(const RedoRecord& redo, const char* redoPath) {
+    // Committed, so the page may go out now; the steps and their syncs
+    // follow once the server has it, under the lock held until then.
+    std::shared_ptr<CommittedChange> change;
+    try {
+        change = std::make_shared<CommittedChange>(redo, boardDir_, redoPath, std::move(lock_));
+    } catch (const std::bad_alloc&) {
+        // The lock is still ours: carried out now.
+        finishCommitted(redo, boardDir_, redoPath);
+        return;
+    }
+    forChange_ = false;
+    bool deferred = false;
+    try {
+        deferred = deferAfterResponse([change] { change->finish(); });
+    } catch (const std::bad_alloc&) {
+    }
+    // No request to answer (the operator's tool), or no memory to wait
+    // with: carried out now.
+    if (!deferred) change->finish();
 }
 
 StoreResult BoardStore::AppendRecord(const char* header, const char* record, const std::string& body, bool fresh) {

@@ -3,8 +3,9 @@
 // power cut stopped short. Every change is all or nothing, and Done only
 // once it would outlive a power cut: its steps, with the bytes they write,
 // go into one redo record synced to the disk, renamed to "guestbook.redo"
-// and the directory synced (the commit); then the steps are carried out,
-// their files synced, and only then the record removed. Whoever next takes
+// and the directory synced (the commit); then, once the request's response
+// has gone out and with the lock held until then, the steps are carried
+// out, their files synced, and only then the record removed. Whoever next takes
 // the board's exclusive lock finds a committed record and carries it out
 // again to the end, or finds only scratch files and removes them; so a
 // board is always as before a change or as after it.
@@ -134,7 +135,11 @@ private:
     int writeScratch(const char* name, const std::string& bytes, bool synced = false);
     // The body scratch file, when `name` can take its place.
     StoreResult writeBodyScratch(const std::string& name, const std::string& body);
+    // Commits `redo`; its steps run after the response is sent, or at once
+    // outside a request.
     StoreResult commitAndApply(const class RedoRecord& redo);
+    // Hands the committed change and the lock over to the response.
+    void finishAfterResponse(const RedoRecord& redo, const char* redoPath);
     // Removes the scratch files this change made; returns Failed.
     StoreResult discardScratch();
     // The index without the records marked in `erase` (by number) as

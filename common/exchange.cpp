@@ -1,7 +1,9 @@
 #include "exchange.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <new>
 #include <unistd.h>
 
@@ -57,6 +59,16 @@ void writeAll(int fd, const char* data, std::size_t length) {
     }
 }
 
+// The end of the page for the server, which may send it on while the
+// committed change is carried out. Descriptor 1 goes to /dev/null rather
+// than free, so that no file opened later takes it and a stray write to
+// standard output never lands in a board's file.
+void endStandardOutput() {
+    int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null < 0 || ::dup2(null, STDOUT_FILENO) < 0) ::close(STDOUT_FILENO);
+    if (null >= 0 && null != STDOUT_FILENO) ::close(null);
+}
+
 }  // namespace
 
 int runAsCgi(PageFunction page) {
@@ -66,5 +78,12 @@ int runAsCgi(PageFunction page) {
     int status = servePage(page, request, response);
     writeAll(STDOUT_FILENO, response.bytes().data(), response.bytes().size());
     if (response.outOfMemory()) writeAll(STDOUT_FILENO, Response::kOutOfMemory, sizeof Response::kOutOfMemory - 1);
+    endStandardOutput();
+    // A server may end a CGI program once it has the page (lighttpd sends
+    // SIGTERM): the committed change is finished first, in a few
+    // milliseconds, rather than left to the next request.
+    std::signal(SIGTERM, SIG_IGN);
+    std::signal(SIGHUP, SIG_IGN);
+    response.runAfterSending();
     return status;
 }

@@ -48,5 +48,6 @@ std::optional<std::time_t> fixedClock();
 std::time_t requestTime(const std::optional<std::time_t>& fixed);
 
 // A CGI program's main: the request from the environment and standard
-// input, the response to standard output, the status to return from main.
+// input, the response to standard output, which is then closed before the
+// response's deferred work runs; the status to return from main.
 int runAsCgi(PageFunction page);

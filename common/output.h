@@ -5,13 +5,17 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 // Newline for the "%c" of the page formats.
 constexpr char NL = '\n';
 
-// One request's response: the bytes its page printed and whether memory
-// ran out on the way. It dies with the request.
+// One request's response: the bytes its page printed, whether memory ran
+// out on the way, and the work left for after it is sent. It dies with the
+// request, and with it whatever that work holds (a board's lock).
 class Response {
 public:
     Response() = default;
@@ -31,9 +35,18 @@ public:
     // The line sent after the bytes of a page that ran out of memory.
     static constexpr char kOutOfMemory[] = "Out of memory.\n";
 
+    // Work that runs once the server has the whole response, in order.
+    // Work never run is dropped with the response: it may only be what
+    // someone else finishes too (a committed change).
+    void deferAfterSending(std::function<void()> job) { afterSending_.push_back(std::move(job)); }
+
+    // Runs the deferred work once, each job dropped as it ends.
+    void runAfterSending();
+
 private:
     std::string bytes_;
     bool outOfMemory_ = false;
+    std::vector<std::function<void()>> afterSending_;
 };
 
 // Sends emit() into `response` for as long as it lives; one request at a
@@ -48,6 +61,11 @@ public:
 private:
     Response* previous_;
 };
+
+// Leaves `job` to run after the current request's response is sent. False
+// when no request is being served (the operator's tool): the caller does
+// the work itself.
+bool deferAfterResponse(std::function<void()> job);
 
 // Appends a printf-style line (or part of one) to the response.
 void emit(const char* format, ...) __attribute__((format(printf, 1, 2)));

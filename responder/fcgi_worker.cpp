@@ -42,8 +42,7 @@ void sendResponse(const Response& response, int status, FCGX_Stream* out) {
     FCGX_SetExitStatus(status, out);
 }
 
-void answer(FCGX_Request& fcgi, const std::optional<std::time_t>& clock) {
-    Response response;
+void answer(FCGX_Request& fcgi, const std::optional<std::time_t>& clock, Response& response) {
     int status = 1;
     std::FILE* body = openBody(fcgi.in);
     try {
@@ -98,8 +97,13 @@ int serveRequests(int listenFd, const std::optional<std::time_t>& clock) {
             if (accepted != -EAGAIN && accepted != -EWOULDBLOCK) ppoll(nullptr, 0, &kRetryPause, &waiting);
             continue;
         }
-        answer(fcgi, clock);
+        // The response's deferred work (a committed change carried out, its
+        // lock let go) runs once the server has the whole page, and dies
+        // with the request.
+        Response response;
+        answer(fcgi, clock, response);
         FCGX_Finish_r(&fcgi);
+        response.runAfterSending();
     }
     FCGX_Free(&fcgi, 1);
     return 0;

@@ -190,13 +190,17 @@ protected:
         ++runs;
 
         // What the page says holds at once, before any recovery: scratch
-        // files aside (the next lock removes them), and a redo record whose
-        // steps all ran, the board is as the page says.
+        // files aside (the next lock removes them), the board is as the page
+        // says. A page goes out once its change is committed and the steps
+        // follow it: with the redo record still there (killed in between),
+        // the change is the record, which every reader carries out first;
+        // the listing below must show it.
         BoardSnapshot atOnce = snapshotBoard(board.dir);
         for (const char* scratch : {"guestbook.new", "tmp.dat", "guestbook.redo.new"}) atOnce.erase(scratch);
         if (claimsDone) {
-            atOnce.erase("guestbook.redo");
-            EXPECT_EQ(snapshotDifference(atOnce, after.board), "") << "at once";
+            if (!atOnce.count("guestbook.redo")) {
+                EXPECT_EQ(snapshotDifference(atOnce, after.board), "") << "at once";
+            }
         } else if (printed) {
             EXPECT_EQ(snapshotDifference(atOnce, before.board), "") << "at once";
         }

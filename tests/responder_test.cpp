@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <crypt.h>
 #include <csignal>
+#include <fcntl.h>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -86,14 +87,27 @@ void prepareSite(ScratchSite& site) {
     ::mkdir((site.bbsDir() + "throttle").c_str(), 0755);
 }
 
-// Every file under boards/, by its path there.
+// Every file under boards/, by its path there, read as a reader reads: under
+// each board's shared lock, so only once a change the responder carries out
+// after its answer is done.
 std::map<std::string, std::string> boardFiles(const ScratchSite& site) {
     std::map<std::string, std::string> files;
     const std::filesystem::path root = site.bbsDir();
+    std::vector<int> locks;
+    for (const auto& entry : std::filesystem::directory_iterator(root)) {
+        int fd = ::open((entry.path() / "guestbook.lock").c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) continue;
+        struct flock shared = {};
+        shared.l_type = F_RDLCK;
+        shared.l_whence = SEEK_SET;
+        EXPECT_EQ(::fcntl(fd, F_SETLKW, &shared), 0) << entry.path();
+        locks.push_back(fd);
+    }
     for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
         const std::string name = std::filesystem::relative(entry.path(), root).string();
         files[name] = entry.is_regular_file() ? readFile(entry.path().string()) : std::string("(directory)");
     }
+    for (int fd : locks) ::close(fd);
     return files;
 }
 
@@ -456,8 +470,10 @@ TEST(Responder, StopsOnlyAfterTheRequestInProgress) {
     EXPECT_TRUE(finished.ended);
     EXPECT_EQ(finished.status, 0);
     EXPECT_NE(finished.output.find("first line"), std::string::npos);
-    EXPECT_TRUE(site.boardFileExists(1, "guestbook1.html"));
     EXPECT_EQ(responder.stop(), 0);
+    // The post was carried out too, after its answer, before the worker ended.
+    EXPECT_TRUE(site.boardFileExists(1, "guestbook1.html"));
+    EXPECT_FALSE(site.boardFileExists(1, "guestbook.redo"));
     EXPECT_FALSE(hasFaultReport(responder.errors())) << responder.errors();
     // A stopped responder leaves its socket behind no more than it found it.
     EXPECT_FALSE(fileExists(responder.socketPath()));

@@ -152,6 +152,34 @@ TEST(BenchDriver, CasesTakeTurnsAndFewerRunsAreSpreadOverTheWhole) {
     EXPECT_EQ(samples, 5);
 }
 
+TEST(BenchDriver, TheResponseEndsWhereStandardOutputDoes) {
+    ScratchSite dir;
+    const std::string d = dir.root();
+    // One program goes on for 300 ms after closing its output, one prints
+    // to its end.
+    std::string cases = shellCase("early", d, "printf page; exec >&-; sleep 0.3") + "runs 3\n" +
+                        shellCase("whole", d, "printf page; sleep 0.3") + "runs 3\n";
+    DriverRun run = runDriver(dir, cases, 3);
+    EXPECT_EQ(run.status, 0) << run.errors;
+    auto samples = [&d](const std::string& file) {
+        std::vector<double> values;
+        std::istringstream lines(readFile(d + "/" + file));
+        for (std::string line; std::getline(lines, line);) values.push_back(std::stod(line));
+        return values;
+    };
+    const std::vector<double> early = samples("early.response.txt");
+    const std::vector<double> earlyEnd = samples("early.txt");
+    const std::vector<double> whole = samples("whole.response.txt");
+    ASSERT_EQ(early.size(), 3u);
+    ASSERT_EQ(earlyEnd.size(), 3u);
+    ASSERT_EQ(whole.size(), 3u);
+    for (int k = 0; k < 3; ++k) {
+        EXPECT_LT(early[k], 200000) << k;
+        EXPECT_GE(earlyEnd[k], 300000) << k;
+        EXPECT_GE(whole[k], 300000) << k;
+    }
+}
+
 TEST(BenchDriver, RestoreAndRemoveComeBeforeEveryRunWarmUpsIncluded) {
     ScratchSite dir;
     const std::string d = dir.root();

@@ -4,7 +4,7 @@ import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { readFile } from 'node:fs/promises';
 import { join } from 'node:path';
-import { startSite, launchBrowser, postMessage as post } from './site.mjs';
+import { startSite, launchBrowser, postMessage as post, boardSettled } from './site.mjs';
 
 // Every element a visitor makes carries class=v, so the page can tell them
 // from its own. Names are cut at 19 bytes by the store.
@@ -138,7 +138,10 @@ test('characters EUC-KR cannot hold come back as typed through an edit', async (
   assert.match(await page.innerText('body'), /😀 line/);
 
   const board = join(site.root, 'boards', '1');
-  const record = async () => (await readFile(join(board, 'guestbook.dat'))).subarray(125, 125 + 410);
+  const record = async () => {
+    await boardSettled(board);
+    return (await readFile(join(board, 'guestbook.dat'))).subarray(125, 125 + 410);
+  };
   const before = await record();
   const bodyBefore = await readFile(join(board, 'guestbook1.html'));
   // The browser sent references for what EUC-KR cannot hold.

@@ -8,7 +8,7 @@ import http from 'node:http';
 import { createHash } from 'node:crypto';
 import { readFile, writeFile, chmod } from 'node:fs/promises';
 import { join } from 'node:path';
-import { startSite, launchBrowser, servers } from './site.mjs';
+import { startSite, launchBrowser, servers, boardSettled } from './site.mjs';
 
 function request(url, { method = 'GET', body } = {}) {
   return new Promise((resolve, reject) => {
@@ -61,6 +61,7 @@ for (const server of servers) test(`planted script runs nowhere, the confirm dia
 
   // Past the filter: straight into the record and the body file.
   const board = join(site.root, 'boards', '1');
+  await boardSettled(board);
   const index = await readFile(join(board, 'guestbook.dat'));
   const record = index.subarray(125, 125 + 410);
   putField(record, 115, 80, '<img src=x onerror="window.__xss=5;alert(5)">');

@@ -5,7 +5,7 @@ import assert from 'node:assert/strict';
 import http from 'node:http';
 import { readFile, readdir } from 'node:fs/promises';
 import { join } from 'node:path';
-import { startSite, setups } from './site.mjs';
+import { startSite, setups, boardSettled } from './site.mjs';
 
 function post(url, body) {
   return new Promise((resolve, reject) => {
@@ -34,6 +34,7 @@ for (const { server, mode } of setups) test(`a 100 kB message posts, a body over
   const korean = '%C7%D1'.repeat(50 * 1024);
   const long = await post(save, `name=Kim&email=&homepage=&subject=Long&body=${korean}`);
   assert.equal(long.status, 200);
+  await boardSettled(board);
   assert.equal((await readFile(join(board, 'guestbook1.html'))).length, 100 * 1024);
 
   const index = await readFile(join(board, 'guestbook.dat'));
@@ -41,6 +42,7 @@ for (const { server, mode } of setups) test(`a 100 kB message posts, a body over
   const head = 'name=Kim&email=&homepage=&subject=Big&body=';
   const atLimit = await post(save, head + 'x'.repeat(limit - head.length));
   assert.equal(atLimit.status, 200);
+  await boardSettled(board);
   const index2 = await readFile(join(board, 'guestbook.dat'));
   assert.equal(index2.length, index.length + 410);
   for (const size of [limit + 1, 50 * 1024 * 1024]) {

@@ -9,7 +9,7 @@ import http from 'node:http';
 import { copyFile, readdir, readFile, writeFile, chmod } from 'node:fs/promises';
 import { join } from 'node:path';
 import { execFileSync } from 'node:child_process';
-import { startSite, postMessage } from './site.mjs';
+import { startSite, postMessage, boardSettled } from './site.mjs';
 
 function request(url, method = 'GET', body = undefined) {
   return new Promise((resolve, reject) => {
@@ -70,6 +70,7 @@ for (const [server, confName, mode] of reachSetups) {
     await copyFile(join(bin, 'gesipan'), join(site.root, 'cgi-bin', 'gesipan'));
     await chmod(join(site.root, 'cgi-bin', 'gesipan'), 0o755);
     assert.equal(await postMessage(site, { name: 'Kim', email: '', homepage: '', subject: 'Kept', body: 'b' }), 200);
+    await boardSettled(join(site.root, 'boards', '1'));
     const leftover = join(site.root, 'boards', '1', 'guestbook9.html');
     await writeFile(leftover, 'left over');
     if (process.getuid() === 0) execFileSync('chown', ['www-data:www-data', leftover]);

@@ -33,7 +33,7 @@
 //     profile directory; never downloads a browser.
 import { spawn } from 'node:child_process';
 import { mkdtemp, mkdir, copyFile, readFile, writeFile, rm, access } from 'node:fs/promises';
-import { constants } from 'node:fs';
+import { constants, existsSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join, dirname } from 'node:path';
 import { fileURLToPath } from 'node:url';
@@ -62,6 +62,17 @@ function run(command, args, env = process.env) {
 }
 
 // A port on the loopback that nothing listens on now.
+// Waits until the board in `boardDir` has carried out the changes whose
+// pages came back: a change's steps follow its page under the board's lock,
+// and its redo record goes only once they are all on the disk.
+export async function boardSettled(boardDir, timeoutMs = 10000) {
+  const deadline = Date.now() + timeoutMs;
+  while (existsSync(join(boardDir, 'guestbook.redo'))) {
+    if (Date.now() > deadline) throw new Error(`${boardDir}: a committed change was not carried out`);
+    await new Promise((resolve) => setTimeout(resolve, 10));
+  }
+}
+
 export function freePort() {
   return new Promise((resolve, reject) => {
     const server = net.createServer();

@@ -10,7 +10,7 @@ import { mkdtemp, readFile, writeFile, appendFile, stat, chmod, rm, readdir } fr
 import { tmpdir } from 'node:os';
 import { join, dirname } from 'node:path';
 import { fileURLToPath } from 'node:url';
-import { freePort, siteCommand } from './site.mjs';
+import { freePort, siteCommand, boardSettled } from './site.mjs';
 
 const repo = join(dirname(fileURLToPath(import.meta.url)), '..', '..');
 const asRoot = process.getuid() === 0;
@@ -170,6 +170,7 @@ test('the site command serves as the web user, which may change the boards only;
   assert.match((await request(`${base}/SavePage.exe?BoardNum=1&TextNum=-1`, form)).body, /Please open the form anew/);
   await assert.rejects(stat(join(dir, 'boards', '1', 'guestbook.dat')));
   assert.equal((await postThroughForm(base, 1, form)).status, 200);
+  await boardSettled(join(dir, 'boards', '1'));
   assert.equal((await stat(join(dir, 'boards', '1', 'guestbook.dat'))).uid, webUid);
   // The token's secret and the ban list: read by the web user, served by no one, written by the owner.
   const secretDir = await stat(join(dir, 'secret'));

@@ -374,6 +374,19 @@ std::vector<DiskState> crashStates(const std::string& trace, const std::string& 
     return states;
 }
 
+int syncCallsBeforeOutput(const std::string& trace) {
+    std::istringstream lines(trace);
+    std::string line;
+    int count = 0;
+    while (std::getline(lines, line)) {
+        Call call;
+        if (!parseCall(line, &call) || call.result < 0) continue;
+        if (call.name == "write" && !call.args.empty() && call.args[0] == "1") return count;
+        if (call.name == "fsync" || call.name == "fdatasync") ++count;
+    }
+    return -1;
+}
+
 int syncCalls(const std::string& trace) {
     std::istringstream lines(trace);
     std::string line;

@@ -37,5 +37,9 @@ std::vector<std::string> fileTraceLauncher(const std::string& traceFile);
 std::vector<DiskState> crashStates(const std::string& trace, const std::string& boardDir, const DiskFiles& initial,
                                    const std::string& marker, const std::string& workDir = "");
 
+// How many fsync and fdatasync calls the traced run made before its first
+// write to standard output; -1 when it wrote nothing there.
+int syncCallsBeforeOutput(const std::string& trace);
+
 // How many fsync and fdatasync calls the traced run made.
 int syncCalls(const std::string& trace);

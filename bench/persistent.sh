@@ -75,21 +75,38 @@ for board in $(seq "$post_first" $((post_first + post_boards - 1))); do
   "$tools/make_board" "$boards/$board" 10 "$board"
   cp "$boards/$board/guestbook.dat" "$site/pristine/$board.dat"
 done
+# Run under each posting board's fcntl lock in turn (python3's lockf is
+# the programs' kind of lock): a post still being carried out after its
+# page holds that lock, so it is finished before the board is counted or
+# put back, and one sent late waits until it is put back.
+under_board_locks() {  # ACTION: count | restore
+  python3 - "$1" "$boards" "$site/pristine" "$post_first" "$post_boards" <<'PY'
+import fcntl, os, re, shutil, sys
+action, boards, pristine, first, count = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4]), int(sys.argv[5])
+total = 0
+for board in range(first, first + count):
+    directory = os.path.join(boards, str(board))
+    with open(os.path.join(directory, 'guestbook.lock'), 'a') as lock:
+        fcntl.lockf(lock, fcntl.LOCK_EX)
+        index = os.path.join(directory, 'guestbook.dat')
+        if action == 'count':
+            total += (os.path.getsize(index) - 125) // 410 - 10
+            continue
+        shutil.copyfile(os.path.join(pristine, f'{board}.dat'), index)
+        for name in os.listdir(directory):
+            serial = re.fullmatch(r'guestbook(\d+)\.html', name)
+            if serial and int(serial.group(1)) > 10:
+                os.unlink(os.path.join(directory, name))
+if action == 'count':
+    print(total)
+PY
+}
 restore_post_boards() {
-  local board
-  for board in $(seq "$post_first" $((post_first + post_boards - 1))); do
-    cp "$site/pristine/$board.dat" "$boards/$board/guestbook.dat"
-    find "$boards/$board" -name 'guestbook*.html' ! -name 'guestbook[0-9].html' ! -name 'guestbook10.html' -delete
-  done
+  under_board_locks restore
   sync
 }
 posted_records() {
-  local total=0 board size
-  for board in $(seq "$post_first" $((post_first + post_boards - 1))); do
-    size=$(stat -c %s "$boards/$board/guestbook.dat")
-    total=$((total + (size - 125) / 410 - 10))
-  done
-  echo "$total"
+  under_board_locks count
 }
 printf 'name=Kim&email=kim%%40example.org&homepage=http%%3A%%2F%%2Fexample.org%%2F&subject=Bench+subject&body=First+line%%0D%%0ASecond+line%%0D%%0AThird+line' >"$site/post.txt"
 # The ceiling answers every request with the listing's response as the

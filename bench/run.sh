@@ -65,7 +65,7 @@ load_before=$(cut -d' ' -f1 /proc/loadavg)
 install_missing_packages gcc g++ cmake make coreutils lighttpd apache2-utils gnuplot-nox libfcgi-dev
 # The persistent stage: nginx, fcgiwrap and php-fpm beside lighttpd,
 # spawn-fcgi, wrk and curl.
-install_missing_packages nginx fcgiwrap php-fpm spawn-fcgi wrk curl
+install_missing_packages nginx fcgiwrap php-fpm spawn-fcgi wrk curl python3
 
 log() { printf '[bench %s] %s\n' "$(date +%H:%M:%S)" "$*" >&2; }
 

@@ -4,26 +4,13 @@
 // both servers.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import http from 'node:http';
 import { createHash } from 'node:crypto';
 import { readFile, writeFile, chmod } from 'node:fs/promises';
 import { join } from 'node:path';
-import { startSite, launchBrowser, servers, boardSettled } from './site.mjs';
+import { startSite, launchBrowser, servers, boardSettled, httpRequest } from './site.mjs';
 
-function request(url, { method = 'GET', body } = {}) {
-  return new Promise((resolve, reject) => {
-    const req = http.request(url, {
-      method,
-      agent: false,
-      headers: body === undefined ? {} : { 'Content-Type': 'application/x-www-form-urlencoded', 'Content-Length': Buffer.byteLength(body) },
-    }, (res) => {
-      const chunks = [];
-      res.on('data', (c) => chunks.push(c));
-      res.on('end', () => resolve({ status: res.statusCode, headers: res.headers, body: Buffer.concat(chunks) }));
-    });
-    req.on('error', reject);
-    req.end(body);
-  });
+function request(url, options = {}) {
+  return httpRequest(url, options).then((r) => ({ status: r.status, headers: r.headers, body: r.bytes }));
 }
 
 // A record field rewritten in place: NUL-padded, as the store keeps them.

@@ -5,26 +5,13 @@
 // the CGI programs and with the responder.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import http from 'node:http';
 import { copyFile, readdir, readFile, writeFile, chmod } from 'node:fs/promises';
 import { join } from 'node:path';
 import { execFileSync } from 'node:child_process';
-import { startSite, postMessage, boardSettled } from './site.mjs';
+import { startSite, postMessage, boardSettled, httpRequest } from './site.mjs';
 
 function request(url, method = 'GET', body = undefined) {
-  return new Promise((resolve, reject) => {
-    const req = http.request(url, {
-      method,
-      agent: false,
-      headers: body === undefined ? {} : { 'Content-Type': 'application/x-www-form-urlencoded', 'Content-Length': Buffer.byteLength(body) },
-    }, (res) => {
-      const chunks = [];
-      res.on('data', (c) => chunks.push(c));
-      res.on('end', () => resolve({ status: res.statusCode, body: Buffer.concat(chunks).toString('latin1') }));
-    });
-    req.on('error', reject);
-    req.end(body);
-  });
+  return httpRequest(url, { method, body }).then((r) => ({ status: r.status, body: r.bytes.toString('latin1') }));
 }
 
 // Every file under boards/ with its bytes.

@@ -73,6 +73,23 @@ export async function boardSettled(boardDir, timeoutMs = 10000) {
   }
 }
 
+// One HTTP request on a connection of its own; a body goes as a form.
+export function httpRequest(url, { method = 'GET', body } = {}) {
+  return new Promise((resolve, reject) => {
+    const req = http.request(url, {
+      method,
+      agent: false,
+      headers: body === undefined ? {} : { 'Content-Type': 'application/x-www-form-urlencoded', 'Content-Length': Buffer.byteLength(body) },
+    }, (res) => {
+      const chunks = [];
+      res.on('data', (c) => chunks.push(c));
+      res.on('end', () => resolve({ status: res.statusCode, headers: res.headers, bytes: Buffer.concat(chunks) }));
+    });
+    req.on('error', reject);
+    req.end(body);
+  });
+}
+
 export function freePort() {
   return new Promise((resolve, reject) => {
     const server = net.createServer();

@@ -4,13 +4,12 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { spawn, execFileSync } from 'node:child_process';
-import http from 'node:http';
 import net from 'node:net';
 import { mkdtemp, readFile, writeFile, appendFile, stat, chmod, rm, readdir } from 'node:fs/promises';
 import { tmpdir } from 'node:os';
 import { join, dirname } from 'node:path';
 import { fileURLToPath } from 'node:url';
-import { freePort, siteCommand, boardSettled } from './site.mjs';
+import { freePort, siteCommand, boardSettled, httpRequest } from './site.mjs';
 
 const repo = join(dirname(fileURLToPath(import.meta.url)), '..', '..');
 const asRoot = process.getuid() === 0;
@@ -19,19 +18,8 @@ const webGid = asRoot ? Number(execFileSync('id', ['-g', 'www-data'], { encoding
 
 
 function request(url, body) {
-  return new Promise((resolve, reject) => {
-    const req = http.request(url, {
-      method: body === undefined ? 'GET' : 'POST',
-      agent: false,
-      headers: body === undefined ? {} : { 'Content-Type': 'application/x-www-form-urlencoded', 'Content-Length': Buffer.byteLength(body) },
-    }, (res) => {
-      const chunks = [];
-      res.on('data', (c) => chunks.push(c));
-      res.on('end', () => resolve({ status: res.statusCode, headers: res.headers, body: Buffer.concat(chunks).toString('latin1') }));
-    });
-    req.on('error', reject);
-    req.end(body);
-  });
+  return httpRequest(url, { method: body === undefined ? 'GET' : 'POST', body })
+    .then((r) => ({ status: r.status, headers: r.headers, body: r.bytes.toString('latin1') }));
 }
 
 // A post as a person sends it on a new site, where the defences are on:

@@ -41,13 +41,8 @@ std::string bodyFingerprint(const char* body) {
 
 std::vector<RecentBody> readRecentBodies(const std::string& record, std::time_t now, long window, bool* damaged) {
     std::vector<RecentBody> bodies;
-    std::istringstream lines(record);
-    std::string line;
-    if (!record.empty() && (!std::getline(lines, line) || line != kRecordHead || record.back() != '\n')) {
-        *damaged = true;
-        if (line != kRecordHead) return bodies;
-    }
-    while (std::getline(lines, line) && bodies.size() < static_cast<std::size_t>(kRecentBodies)) {
+    for (const std::string& line : recordLines(record, kRecordHead, damaged)) {
+        if (bodies.size() >= static_cast<std::size_t>(kRecentBodies)) break;
         std::istringstream words(line);
         RecentBody body;
         std::string rest;
@@ -72,10 +67,7 @@ std::string formatRecentBodies(const std::vector<RecentBody>& bodies) {
 bool isRecentBody(const char* stateDir, int board, const std::string& fingerprint, std::time_t now, long window) {
     StateFile file(stateDir, kRecentBodiesName);
     std::string record;
-    if (!file.lock() || file.read(&record) < 0) {
-        reportDefenceOff("cannot be read", file.path());
-        return false;
-    }
+    if (!file.lockAndRead(&record)) return false;
     bool damaged = false;
     bool found = false;
     for (const RecentBody& body : readRecentBodies(record, now, window, &damaged)) {
@@ -88,10 +80,7 @@ bool isRecentBody(const char* stateDir, int board, const std::string& fingerprin
 void rememberBody(const char* stateDir, int board, const std::string& fingerprint, std::time_t now, long window) {
     StateFile file(stateDir, kRecentBodiesName);
     std::string record;
-    if (!file.lock() || file.read(&record) < 0) {
-        reportDefenceOff("cannot be read", file.path());
-        return;
-    }
+    if (!file.lockAndRead(&record)) return;
     bool damaged = false;
     std::vector<RecentBody> bodies = readRecentBodies(record, now, window, &damaged);
     bodies.push_back(RecentBody{board, static_cast<long>(now), fingerprint});

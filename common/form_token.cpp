@@ -176,10 +176,7 @@ std::string withUsedToken(const std::string& record, std::time_t now, const std:
 TokenVerdict useFormToken(const char* stateDir, std::time_t now, const std::string& token) {
     StateFile file(stateDir, kUsedTokensName);
     std::string record;
-    if (!file.lock() || file.read(&record) < 0) {
-        reportDefenceOff("cannot be read", file.path());
-        return TokenVerdict::Valid;
-    }
+    if (!file.lockAndRead(&record)) return TokenVerdict::Valid;
     bool seen = false;
     bool damaged = false;
     std::string text = withUsedToken(record, now, token, &seen, &damaged);

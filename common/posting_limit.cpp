@@ -19,13 +19,8 @@ struct Poster {
 // had to be skipped.
 std::vector<Poster> readPosters(const std::string& record, std::time_t now, long window, bool* damaged) {
     std::vector<Poster> posters;
-    std::istringstream lines(record);
-    std::string line;
-    if (!record.empty() && (!std::getline(lines, line) || line != kRecordHead || record.back() != '\n')) {
-        *damaged = true;
-        if (line != kRecordHead) return posters;
-    }
-    while (std::getline(lines, line) && posters.size() < static_cast<std::size_t>(kPostingAddresses)) {
+    for (const std::string& line : recordLines(record, kRecordHead, damaged)) {
+        if (posters.size() >= static_cast<std::size_t>(kPostingAddresses)) break;
         std::istringstream words(line);
         Poster poster;
         long time;
@@ -99,10 +94,7 @@ std::string withPost(const std::string& record, const std::string& visitor, std:
 bool allowPost(const char* stateDir, const std::string& address, std::time_t now, int limit, long window) {
     StateFile file(stateDir, kPostingCountName);
     std::string record;
-    if (!file.lock() || file.read(&record) < 0) {
-        reportDefenceOff("cannot be read", file.path());
-        return true;
-    }
+    if (!file.lockAndRead(&record)) return true;
     bool allowed = true;
     bool damaged = false;
     std::string text = withPost(record, address, now, limit, window, &allowed, &damaged);

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <sstream>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -60,6 +61,24 @@ bool StateFile::replace(const std::string& text) {
     // used token or a counted post, and a file it leaves torn reads as
     // damaged, which fails safe. Two syncs per record would double a post.
     return replaceWithoutSync(scratchPath_.c_str(), path_.c_str(), text);
+}
+
+bool StateFile::lockAndRead(std::string* text) {
+    if (lock() && read(text) >= 0) return true;
+    reportDefenceOff("cannot be read", path_);
+    return false;
+}
+
+std::vector<std::string> recordLines(const std::string& record, const char* head, bool* damaged) {
+    std::vector<std::string> lines;
+    if (record.empty()) return lines;
+    std::istringstream in(record);
+    std::string line;
+    bool headed = std::getline(in, line) && line == head;
+    if (!headed || record.back() != '\n') *damaged = true;
+    if (!headed) return lines;
+    while (std::getline(in, line)) lines.push_back(line);
+    return lines;
 }
 
 void reportDefenceOff(const char* what, const std::string& path) {

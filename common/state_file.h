@@ -8,6 +8,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 class StateFile {
 public:
@@ -26,6 +27,10 @@ public:
     // Replaces the file by `text`: written beside and renamed over it.
     bool replace(const std::string& text);
 
+    // lock() and read() together; says so in the log and returns false
+    // when either fails (the defence is then off for this request).
+    bool lockAndRead(std::string* text);
+
     const std::string& path() const { return path_; }
 
 private:
@@ -40,3 +45,7 @@ private:
 // One line on standard error (the web server's error log) saying that a
 // defence's file was damaged or could not be kept, and so the defence was off.
 void reportDefenceOff(const char* what, const std::string& path);
+
+// The lines of a record after its first line `head`. `*damaged` when the
+// head differs or the last line is unended; a wrong head gives no lines.
+std::vector<std::string> recordLines(const std::string& record, const char* head, bool* damaged);

@@ -1,7 +1,7 @@
 // DropPage: erases one message of a board with the site password.
 #pragma once
 
-#include "guarded_page.h"
+#include "page/guarded_page.h"
 
 class BoardStore;
 class CgiPage;

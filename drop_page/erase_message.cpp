@@ -1,9 +1,9 @@
 #include <cstdio>
 
-#include "board_store.h"
+#include "store/board_store.h"
 #include "drop_page.h"
-#include "output.h"
-#include "store.h"
+#include "page/response.h"
+#include "store/index_format.h"
 
 int eraseMessage(GuardedPage& page, BoardStore& store) {
     int count = page.messageCount;

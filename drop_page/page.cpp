@@ -1,11 +1,11 @@
 // DropPage: erases one message, with the site password.
 #include <cstdio>
 
-#include "board_store.h"
+#include "store/board_store.h"
 #include "drop_page.h"
-#include "output.h"
-#include "permission.h"
-#include "store.h"
+#include "page/response.h"
+#include "permission/password_check.h"
+#include "store/index_format.h"
 
 int dropPage(const Request& request) {
     GuardedPage page(request);

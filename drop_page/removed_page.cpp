@@ -1,6 +1,6 @@
-#include "cgi_page.h"
+#include "page/cgi_page.h"
 #include "drop_page.h"
-#include "output.h"
+#include "page/response.h"
 
 void printRemovedPage(const CgiPage& page) {
     printPageHead(kVersion, "white");

@@ -1,8 +1,8 @@
 #include "edit_page.h"
-#include "html.h"
-#include "output.h"
-#include "spam_fields.h"
-#include "store.h"
+#include "page/html_escape.h"
+#include "page/response.h"
+#include "spam/spam_fields.h"
+#include "store/index_format.h"
 
 void printEditForm(const GuardedPage& page, const std::string& body) {
     const char* r = page.record;

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "guarded_page.h"
+#include "page/guarded_page.h"
 
 // The edit form of the message in `page.record`, with `body` from its file.
 void printEditForm(const GuardedPage& page, const std::string& body);

@@ -2,11 +2,11 @@
 #include <cstdio>
 #include <string>
 
-#include "board_store.h"
+#include "store/board_store.h"
 #include "edit_page.h"
-#include "output.h"
-#include "permission.h"
-#include "store.h"
+#include "page/response.h"
+#include "permission/password_check.h"
+#include "store/index_format.h"
 
 namespace {
 

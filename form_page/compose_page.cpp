@@ -1,7 +1,7 @@
 #include "compose_page.h"
 
-#include "output.h"
-#include "spam_fields.h"
+#include "page/response.h"
+#include "spam/spam_fields.h"
 
 int formPage(const Request& request) {
     ComposePage page(request);

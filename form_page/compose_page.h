@@ -1,7 +1,7 @@
 // FormPage's page object: the empty form for a new message.
 #pragma once
 
-#include "cgi_page.h"
+#include "page/cgi_page.h"
 
 class ComposePage : public CgiPage {
 public:

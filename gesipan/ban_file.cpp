@@ -7,9 +7,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "ban_list.h"
-#include "board_file.h"
-#include "hangul.h"
+#include "spam/ban_list.h"
+#include "store/durable_file.h"
+#include "text/hangul.h"
 #include "password_file.h"
 
 namespace {

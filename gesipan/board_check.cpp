@@ -6,9 +6,9 @@
 #include <set>
 #include <sys/stat.h>
 
-#include "board_store.h"
-#include "redo_record.h"
-#include "store.h"
+#include "store/board_store.h"
+#include "store/redo_record.h"
+#include "store/index_format.h"
 
 namespace {
 

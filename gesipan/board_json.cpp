@@ -7,10 +7,10 @@
 #include <unistd.h>
 #include <vector>
 
-#include "board_store.h"
-#include "euc_kr.h"
-#include "redo_record.h"
-#include "store.h"
+#include "store/board_store.h"
+#include "json_text.h"
+#include "store/redo_record.h"
+#include "store/index_format.h"
 
 namespace {
 

@@ -23,12 +23,12 @@
 #include "ban_file.h"
 #include "board_check.h"
 #include "board_json.h"
-#include "euc_kr.h"
+#include "json_text.h"
 #include "moderation.h"
-#include "store.h"
+#include "store/index_format.h"
 #include "password_file.h"
-#include "request.h"
-#include "site_config.h"
+#include "page/form_decoding.h"
+#include "tool_config.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
 #include "moderation.h"
 
-#include "board_store.h"
-#include "euc_kr.h"
-#include "link_count.h"
-#include "request.h"
-#include "store.h"
+#include "store/board_store.h"
+#include "json_text.h"
+#include "spam/link_count.h"
+#include "page/form_decoding.h"
+#include "store/index_format.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "board_file.h"
-#include "cgi_page.h"
+#include "store/durable_file.h"
+#include "page/cgi_page.h"
 
 namespace {
 

@@ -3,10 +3,10 @@
 #include <cstdio>
 #include <string>
 
-#include "board_store.h"
-#include "html.h"
-#include "output.h"
-#include "store.h"
+#include "store/board_store.h"
+#include "page/html_escape.h"
+#include "page/response.h"
+#include "store/index_format.h"
 
 int setIndexPathOrRefuse(CgiPage& page) {
     // A cut path would name another file; refuse instead.

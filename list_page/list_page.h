@@ -2,7 +2,7 @@
 // messages, ten at a time, newest first, or the no-data page.
 #pragma once
 
-#include "cgi_page.h"
+#include "page/cgi_page.h"
 
 class BoardStore;
 

@@ -1,5 +1,5 @@
 #include "list_page.h"
-#include "output.h"
+#include "page/response.h"
 
 void printNoDataPage(const CgiPage& page) {
     printBoardTitle(page);

@@ -1,7 +1,7 @@
 // ListPage: one page of a board's message list.
-#include "board_store.h"
+#include "store/board_store.h"
 #include "list_page.h"
-#include "output.h"
+#include "page/response.h"
 
 int listPage(const Request& request) {
     CgiPage page(request);

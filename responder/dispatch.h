@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "exchange.h"
+#include "page/exchange.h"
 
 // The page of `scriptName`, or null when it names none of the six.
 PageFunction pageForScript(const std::string& scriptName);

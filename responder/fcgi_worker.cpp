@@ -10,7 +10,7 @@
 #include <fcgiapp.h>
 
 #include "dispatch.h"
-#include "exchange.h"
+#include "page/exchange.h"
 
 namespace {
 

@@ -20,7 +20,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "exchange.h"
+#include "page/exchange.h"
 #include "fcgi_worker.h"
 
 namespace {

@@ -5,10 +5,10 @@
 #include <cstring>
 #include <ctime>
 
-#include "output.h"
-#include "permission.h"
-#include "spam_check.h"
-#include "spam_fields.h"
+#include "page/response.h"
+#include "permission/password_check.h"
+#include "spam/spam_check.h"
+#include "spam/spam_fields.h"
 
 int savePage(const Request& request) {
     SubmitPage page(request);

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "cgi_page.h"
+#include "page/cgi_page.h"
 
 class BoardStore;
 enum class StoreResult;

@@ -1,9 +1,9 @@
 #include <cstdio>
 #include <string>
 
-#include "html.h"
-#include "output.h"
-#include "store.h"
+#include "page/html_escape.h"
+#include "page/response.h"
+#include "store/index_format.h"
 #include "view_page.h"
 
 int ViewPage::printMessagePage() {

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <string>
 
-#include "output.h"
-#include "store.h"
+#include "page/response.h"
+#include "store/index_format.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <memory>
 #include <string>
 
-#include "board_store.h"
-#include "cgi_page.h"
+#include "store/board_store.h"
+#include "page/cgi_page.h"
 
 class ViewPage : public CgiPage {
 public:

@@ -11,9 +11,9 @@
 
 #include "board_check.h"
 #include "board_files.h"
-#include "board_store.h"
+#include "store/board_store.h"
 #include "cgi_runner.h"
-#include "output.h"
+#include "page/response.h"
 #include "scratch_site.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "cgi_page.h"
-#include "config.h"
+#include "page/cgi_page.h"
+#include "site/config_lines.h"
 #include "scratch_site.h"
 
 namespace {

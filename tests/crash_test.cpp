@@ -17,7 +17,7 @@
 #include "board_check.h"
 #include "board_files.h"
 #include "cgi_runner.h"
-#include "form_token.h"
+#include "spam/form_token.h"
 #include "scratch_site.h"
 
 namespace {

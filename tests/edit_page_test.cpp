@@ -5,7 +5,7 @@
 
 #include "board_files.h"
 #include "cgi_runner.h"
-#include "html.h"
+#include "page/html_escape.h"
 #include "expected_pages.h"
 #include "scratch_site.h"
 

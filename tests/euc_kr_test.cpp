@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "euc_kr.h"
+#include "text/euc_kr_table.h"
 
 namespace {
 

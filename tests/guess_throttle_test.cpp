@@ -9,8 +9,8 @@
 
 #include "board_files.h"
 #include "cgi_runner.h"
-#include "guess_throttle.h"
-#include "permission.h"
+#include "permission/guess_throttle.h"
+#include "permission/password_check.h"
 #include "scratch_site.h"
 
 namespace {

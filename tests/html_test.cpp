@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "html.h"
+#include "page/html_escape.h"
 
 namespace {
 

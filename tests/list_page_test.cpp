@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "board_files.h"
-#include "board_lock.h"
+#include "store/board_lock.h"
 #include "cgi_runner.h"
 #include "expected_pages.h"
 #include "scratch_site.h"

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "permission.h"
+#include "permission/password_check.h"
 
 TEST(PasswordMatches, ExactBytesOnly) {
     EXPECT_EQ(passwordMatches("secret", "secret"), 1);

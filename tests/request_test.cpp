@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "cgi_page.h"
-#include "request.h"
+#include "page/cgi_page.h"
+#include "page/form_decoding.h"
 
 namespace {
 

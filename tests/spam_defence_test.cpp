@@ -6,13 +6,13 @@
 #include <iconv.h>
 #include <string>
 
-#include "ban_list.h"
-#include "duplicate_check.h"
-#include "form_token.h"
-#include "hangul.h"
-#include "link_count.h"
-#include "posting_limit.h"
-#include "spam_config.h"
+#include "spam/ban_list.h"
+#include "spam/duplicate_check.h"
+#include "spam/form_token.h"
+#include "text/hangul.h"
+#include "spam/link_count.h"
+#include "spam/posting_limit.h"
+#include "spam/spam_config.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 
 #include "cgi_runner.h"
-#include "form_token.h"
+#include "spam/form_token.h"
 #include "responder_process.h"
 #include "scratch_site.h"
 

@@ -8,9 +8,9 @@
 
 #include "board_files.h"
 #include "cgi_runner.h"
-#include "guess_throttle.h"
+#include "permission/guess_throttle.h"
 #include "scratch_site.h"
-#include "visitor_address.h"
+#include "site/visitor_address.h"
 
 TEST(VisitorAddress, HeaderBelievedOnlyFromATrustedProxy) {
     TrustedProxies none;

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "html.h"
-#include "markup_filter.h"
+#include "page/html_escape.h"
+#include "page/markup_filter.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <string>
 
-#include "cgi_page.h"
-#include "request.h"
+#include "page/cgi_page.h"
+#include "page/form_decoding.h"
 
 namespace {
 struct DecodeOnly : CgiPage {

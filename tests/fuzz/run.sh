@@ -5,21 +5,26 @@
 #   run.sh BUILD_DIR TARGET [SECONDS]   build if needed, then fuzz TARGET
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
-common="$here/../../common"
+root="$(cd "$here/../.." && pwd)"
+# The shared code the pages and the tool link, a folder per concern.
+shared_dirs=(text store site permission spam page)
 mkdir -p "${1:?build directory}"; build="$(cd "$1" && pwd)"
 target="${2:-}"
 seconds="${3:-15}"
 mkdir -p "$build/obj"
-flags=(-std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -I"$common")
+flags=(-std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -I"$root")
 
 build_all() {
   local objects=() source object
-  for source in "$common"/*.cpp; do
-    object="$build/obj/$(basename "$source" .cpp).o"
-    if [ ! -f "$object" ] || [ "$source" -nt "$object" ] || [ -n "$(find "$common" -name '*.h' -newer "$object")" ]; then
-      clang++ "${flags[@]}" -fsanitize=fuzzer-no-link -c "$source" -o "$object"
-    fi
-    objects+=("$object")
+  local dir
+  for dir in "${shared_dirs[@]}"; do
+    for source in "$root/$dir"/*.cpp; do
+      object="$build/obj/$dir-$(basename "$source" .cpp).o"
+      if [ ! -f "$object" ] || [ "$source" -nt "$object" ] || [ -n "$(find "${shared_dirs[@]/#/$root/}" -name '*.h' -newer "$object")" ]; then
+        clang++ "${flags[@]}" -fsanitize=fuzzer-no-link -c "$source" -o "$object"
+      fi
+      objects+=("$object")
+    done
   done
   for source in "$here"/*_fuzz.cpp; do
     local name; name="$(basename "$source" .cpp)"

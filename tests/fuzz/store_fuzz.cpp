@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "redo_record.h"
-#include "store.h"
+#include "store/redo_record.h"
+#include "store/index_format.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string bytes(reinterpret_cast<const char*>(data), size);

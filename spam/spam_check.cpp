@@ -1,0 +1,90 @@
+#include "spam/spam_check.h"
+
+#include <vector>
+
+#include "spam/ban_list.h"
+#include "store/durable_file.h"
+#include "spam/form_token.h"
+#include "spam/link_count.h"
+#include "spam/posting_limit.h"
+#include "store/state_file.h"
+
+namespace {
+
+TokenVerdict checkToken(const SpamConfig& config, std::time_t now, const PostedForm& form) {
+    std::string secret = readSiteSecret(config.tokenSecretPath);
+    if (secret.empty()) {
+        reportDefenceOff("no site secret there", config.tokenSecretPath);
+        return TokenVerdict::Valid;
+    }
+    return checkFormToken(secret, form.board, now, config.tokenWait, form.token ? form.token : "");
+}
+
+bool isBanned(const SpamConfig& config, const PostedForm& form) {
+    std::string text;
+    if (readWholeFile(config.banListPath.c_str(), &text) <= 0) {
+        reportDefenceOff("cannot be read", config.banListPath);
+        return false;
+    }
+    BanList list;
+    std::vector<std::string> unusable;
+    list.parse(text, &unusable);
+    for (const std::string& word : unusable) {
+        reportDefenceOff(("word left out, only ASCII and Hangul can be compared: " + word).c_str(), config.banListPath);
+    }
+    if (list.bansAddress(form.visitor)) return true;
+    for (const char* posted : form.texts) {
+        if (list.bansText(posted)) return true;
+    }
+    return false;
+}
+
+int linksIn(const PostedForm& form) {
+    // Name and e-mail print no link; the homepage, subject and body do.
+    return countLinks(form.texts[2]) + countLinks(form.texts[3]) + countLinks(form.texts[4]);
+}
+
+}  // namespace
+
+SpamVerdict checkPostedForm(const SpamConfig& config, const char* stateDir, std::time_t now, const PostedForm& form) {
+    if (config.honeypot && form.honeypot && form.honeypot[0]) return SpamVerdict::SendAgain;
+    bool tokenOn = !config.tokenSecretPath.empty();
+    if (tokenOn) {
+        TokenVerdict token = checkToken(config, now, form);
+        if (token == TokenVerdict::TooSoon) return SpamVerdict::Wait;
+        if (token != TokenVerdict::Valid) return SpamVerdict::SendAgain;
+    }
+    if (config.linkLimit >= 0 && linksIn(form) > config.linkLimit) return SpamVerdict::TooManyLinks;
+    if (!config.banListPath.empty() && isBanned(config, form)) return SpamVerdict::Banned;
+    if (form.newPost && config.postLimit > 0 &&
+        !allowPost(stateDir, form.visitor, now, config.postLimit, config.postWindow)) {
+        return SpamVerdict::Wait;
+    }
+    // Last, so a form refused above may be sent again once mended.
+    if (tokenOn && form.token && useFormToken(stateDir, now, form.token) == TokenVerdict::Used) {
+        return SpamVerdict::SendAgain;
+    }
+    return SpamVerdict::Pass;
+}
+
+const char* refusalMessage(SpamVerdict verdict) {
+    switch (verdict) {
+        case SpamVerdict::Wait:
+            return "<font color=228b22 size=3>잠시 기다렸다가 다시 올려 주세요!!!<br>"
+                   "Please wait a little (a few minutes at most), then send the form again!!!</font><br>";
+        case SpamVerdict::SendAgain:
+            return "<font color=228b22 size=3>글쓰기 화면을 새로 열어 다시 보내 주세요!!!<br>"
+                   "Please open the form anew (reload it), then send it again!!!</font><br>";
+        case SpamVerdict::TooManyLinks:
+            return "<font color=228b22 size=3>링크가 너무 많습니다. 몇 개를 지우고 다시 올려 주세요!!!<br>"
+                   "Too many links: please remove some, then send the form again!!!</font><br>";
+        case SpamVerdict::Duplicate:
+            return "<font color=228b22 size=3>같은 글이 이미 올라와 있습니다. 다시 올리지 않아도 됩니다!!!<br>"
+                   "This message is on the board already: there is no need to post it again!!!</font><br>";
+        case SpamVerdict::Banned:
+            return "<font color=228b22 size=3>이 글은 올릴 수 없습니다. 게시판 관리자에게 메일을 보내 주세요!!!<br>"
+                   "This message cannot be posted here: please write to the board's administrator!!!</font><br>";
+        case SpamVerdict::Pass: break;
+    }
+    return "";
+}

@@ -1,0 +1,28 @@
+// The spam defences a posted compose or edit form passes through, in one
+// call, and the sentence a refused visitor reads. A refusal tells a person
+// what to do, not which defence caught the post.
+#pragma once
+
+#include <ctime>
+#include <string>
+
+#include "spam/spam_config.h"
+
+enum class SpamVerdict { Pass, Wait, SendAgain, TooManyLinks, Duplicate, Banned };
+
+struct PostedForm {
+    int board = 0;
+    bool newPost = true;  // an edit is not counted against the posting limit
+    std::string visitor;  // the visitor's address
+    const char* texts[5] = {"", "", "", "", ""};  // name, email, homepage, subject, body
+    const char* token = nullptr;     // null: not posted
+    const char* honeypot = nullptr;  // null: not posted
+};
+
+// Every defence the configuration turns on but the duplicate check (which
+// runs under the board's lock): honeypot, token, links, ban list, posting
+// limit, and last the token's single use. `stateDir` is BBS_DIR.
+SpamVerdict checkPostedForm(const SpamConfig& config, const char* stateDir, std::time_t now, const PostedForm& form);
+
+// The error page's message for a refusal.
+const char* refusalMessage(SpamVerdict verdict);

@@ -1,0 +1,86 @@
+#include "store/state_file.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <sstream>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "store/durable_file.h"
+#include "permission/guess_throttle.h"
+
+namespace {
+
+constexpr std::size_t kMaxStateBytes = 1024 * 1024;
+
+}  // namespace
+
+StateFile::StateFile(const char* stateDir, const char* name) {
+    if (stateDir[0] == '\0') return;
+    dir_ = std::string(stateDir) + kThrottleDirName;
+    path_ = dir_ + name;
+    lockPath_ = path_ + ".lock";
+    scratchPath_ = path_ + ".new";
+    usable_ = path_.size() < 4096;
+}
+
+StateFile::~StateFile() {
+    if (lockFd_ >= 0) ::close(lockFd_);  // closing drops the fcntl lock
+}
+
+bool StateFile::lock() {
+    if (!usable_) return false;
+    if (lockFd_ >= 0) return true;
+    int fd = openNoFollow(lockPath_.c_str(), O_RDWR | O_CREAT, 0600);
+    if (fd < 0) return false;
+    struct flock request = {};
+    request.l_type = F_WRLCK;
+    request.l_whence = SEEK_SET;
+    while (::fcntl(fd, F_SETLKW, &request) != 0) {
+        if (errno != EINTR) {
+            ::close(fd);
+            return false;
+        }
+    }
+    lockFd_ = fd;
+    return true;
+}
+
+int StateFile::read(std::string* text) {
+    text->clear();
+    if (lockFd_ < 0) return -1;
+    int result = readWholeFile(path_.c_str(), text);
+    if (text->size() > kMaxStateBytes) text->resize(kMaxStateBytes);
+    return result;
+}
+
+bool StateFile::replace(const std::string& text) {
+    if (lockFd_ < 0) return false;
+    // Not synced, as the guessing limit's count: a power cut may forget a
+    // used token or a counted post, and a file it leaves torn reads as
+    // damaged, which fails safe. Two syncs per record would double a post.
+    return replaceWithoutSync(scratchPath_.c_str(), path_.c_str(), text);
+}
+
+bool StateFile::lockAndRead(std::string* text) {
+    if (lock() && read(text) >= 0) return true;
+    reportDefenceOff("cannot be read", path_);
+    return false;
+}
+
+std::vector<std::string> recordLines(const std::string& record, const char* head, bool* damaged) {
+    std::vector<std::string> lines;
+    if (record.empty()) return lines;
+    std::istringstream in(record);
+    std::string line;
+    bool headed = std::getline(in, line) && line == head;
+    if (!headed || record.back() != '\n') *damaged = true;
+    if (!headed) return lines;
+    while (std::getline(in, line)) lines.push_back(line);
+    return lines;
+}
+
+void reportDefenceOff(const char* what, const std::string& path) {
+    std::fprintf(stderr, "gesipan: %s: %s; that defence was off for this post\n", path.c_str(), what);
+}

@@ -1,17 +1,10 @@
-// DropPage: erases one message of a board with the site password.
+// DropPage: erases one message of a board, for the holder of the site's
+// password.
 #pragma once
 
-#include "page/guarded_page.h"
+#include "page/exchange.h"
 
-class BoardStore;
-class CgiPage;
+int dropPage(const PageInput& input, const SiteConfig& site, Response& response);
 
-// Takes message textNum out of the locked store whose header was read.
-// Returns 1 when a page was printed, -1 after a bare message line.
-int eraseMessage(GuardedPage& page, BoardStore& store);
-
-// The page that confirms the erase.
-void printRemovedPage(const CgiPage& page);
-
-// DropPage: the erase's steps; returns the exit status.
-int dropPage(const Request& request);
+// The password is the form's first posted value.
+constexpr PageProgram kDropPage = {"DropPage.exe", dropPage, FormBody::Whole};

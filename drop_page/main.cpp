@@ -1,4 +1,4 @@
 // DropPage as a CGI program.
 #include "drop_page.h"
 
-int main() { return runAsCgi(dropPage); }
+int main() { return runAsCgi(kDropPage); }

@@ -1,12 +1,10 @@
-// EditPage: the compose form filled with a stored message.
+// EditPage: the compose form filled with a stored message, for the holder
+// of the site's password.
 #pragma once
 
-#include <string>
+#include "page/exchange.h"
 
-#include "page/guarded_page.h"
+int editPage(const PageInput& input, const SiteConfig& site, Response& response);
 
-// The edit form of the message in `page.record`, with `body` from its file.
-void printEditForm(const GuardedPage& page, const std::string& body);
-
-// EditPage: the edit form's steps; returns the exit status.
-int editPage(const Request& request);
+// The password is the form's first posted value.
+constexpr PageProgram kEditPage = {"EditPage.exe", editPage, FormBody::Whole};

@@ -1,4 +1,4 @@
 // EditPage as a CGI program.
 #include "edit_page.h"
 
-int main() { return runAsCgi(editPage); }
+int main() { return runAsCgi(kEditPage); }

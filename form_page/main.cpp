@@ -1,4 +1,4 @@
 // FormPage as a CGI program.
-#include "compose_page.h"
+#include "form_page.h"
 
-int main() { return runAsCgi(formPage); }
+int main() { return runAsCgi(kFormPage); }

@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,10 +28,19 @@
 #include "moderation.h"
 #include "store/index_format.h"
 #include "password_file.h"
-#include "page/form_decoding.h"
-#include "tool_config.h"
+#include "text/decimal.h"
+#include "config/site_config.h"
 
 namespace {
+
+// Every byte of `file` from where it stands to its end.
+std::string readStream(std::FILE* file) {
+    std::string data;
+    char chunk[65536];
+    std::size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) data.append(chunk, got);
+    return data;
+}
 
 constexpr int kDone = 0;
 constexpr int kProblems = 1;
@@ -83,10 +93,33 @@ bool boardNumber(const std::string& text, int* board) {
     return std::to_string(*board) == text;
 }
 
+// The site's boards: number -> directory, as the pages find them.
+using BoardDirs = std::map<int, std::string>;
+
+// The boards of the configuration at `path`; false (and `error` says why)
+// when it cannot be read whole or a board's directory would not fit the
+// pages' field.
+bool readBoardDirs(const std::string& path, BoardDirs* dirs, std::string* banList, std::string* error) {
+    SiteConfig site = readSiteConfig(path.c_str());
+    if (site.status != SiteConfig::Status::Read) {
+        *error = (site.status == SiteConfig::Status::CannotOpen ? "cannot open " : "cannot read ") + path;
+        return false;
+    }
+    for (const auto& board : site.boards()) {
+        if (board.second.dirTooLong) {
+            *error = "the directory of board " + std::to_string(board.first) + " is too long";
+            return false;
+        }
+        (*dirs)[board.first] = board.second.dir;
+    }
+    *banList = site.spam.banListPath;
+    return true;
+}
+
 // The boards named on the command line (all configured ones when none).
-bool pickBoards(const SiteConfig& config, const std::vector<std::string>& args, std::vector<int>* boards) {
+bool pickBoards(const BoardDirs& config, const std::vector<std::string>& args, std::vector<int>* boards) {
     if (args.empty()) {
-        for (const auto& board : config.boards) boards->push_back(board.first);
+        for (const auto& board : config) boards->push_back(board.first);
         return true;
     }
     for (const std::string& arg : args) {
@@ -95,7 +128,7 @@ bool pickBoards(const SiteConfig& config, const std::vector<std::string>& args, 
             std::fprintf(stderr, "gesipan: %s is not a board number\n", arg.c_str());
             return false;
         }
-        if (!config.boards.count(board)) {
+        if (!config.count(board)) {
             std::fprintf(stderr, "gesipan: board %d has no line in the configuration\n", board);
             return false;
         }
@@ -124,7 +157,7 @@ int setPassword(const std::string& confPath) {
         std::fprintf(stderr, "gesipan: cannot open %s\n", confPath.c_str());
         return kUsage;
     }
-    conf = readWholeFile(in);
+    conf = readStream(in);
     bool readWhole = !std::ferror(in);
     std::fclose(in);
     if (!readWhole) {
@@ -281,9 +314,10 @@ int main(int argc, char** argv) {
     }
     if (command == "erase" && !pickErased(args, &moderation.selection)) return kUsage;
 
-    SiteConfig config;
+    BoardDirs boardDirs;
+    std::string banList;
     std::string error;
-    if (!readSiteConfig(confPath, &config, &error)) {
+    if (!readBoardDirs(confPath, &boardDirs, &banList, &error)) {
         std::fprintf(stderr, "gesipan: %s\n", error.c_str());
         return kUsage;
     }
@@ -295,28 +329,28 @@ int main(int argc, char** argv) {
         return kUsage;
     }
     if (banning) {
-        if (config.banList.empty()) {
+        if (banList.empty()) {
             std::fprintf(stderr, "gesipan: %s has no BAN_LIST line naming the ban list\n", confPath.c_str());
             return kUsage;
         }
-        return changeBanList(config.banList, command == "ban", args);
+        return changeBanList(banList, command == "ban", args);
     }
     std::vector<int> boards;
-    if (!pickBoards(config, moderating ? std::vector<std::string>(args.begin(), args.begin() + 1) : args, &boards)) {
+    if (!pickBoards(boardDirs, moderating ? std::vector<std::string>(args.begin(), args.begin() + 1) : args, &boards)) {
         return kUsage;
     }
-    if (moderating) return moderate(command, boards[0], config.boards[boards[0]], moderation);
+    if (moderating) return moderate(command, boards[0], boardDirs[boards[0]], moderation);
 
     if (command == "export" || command == "import") {
         const int board = boards[0];
-        BoardOwner owner(config.boards[board]);
-        if (command == "export") return exportBoard(board, config.boards[board], stdout, stderr);
-        std::string text = readWholeFile(stdin);
+        BoardOwner owner(boardDirs[board]);
+        if (command == "export") return exportBoard(board, boardDirs[board], stdout, stderr);
+        std::string text = readStream(stdin);
         if (std::ferror(stdin)) {
             std::fprintf(stderr, "gesipan: cannot read standard input\n");
             return kUsage;
         }
-        int result = importBoard(board, config.boards[board], text, stderr);
+        int result = importBoard(board, boardDirs[board], text, stderr);
         if (result == kDone) std::printf("board %d: imported\n", board);
         return result;
     }
@@ -326,9 +360,9 @@ int main(int argc, char** argv) {
     options.progress = stderr;
     int status = kDone;
     for (int board : boards) {
-        BoardOwner owner(config.boards[board]);
-        int problems = command == "check" ? checkBoard(board, config.boards[board], stdout, options)
-                                          : repairBoard(board, config.boards[board], stdout, options);
+        BoardOwner owner(boardDirs[board]);
+        int problems = command == "check" ? checkBoard(board, boardDirs[board], stdout, options)
+                                          : repairBoard(board, boardDirs[board], stdout, options);
         if (problems != 0) status = kProblems;
     }
     if (std::fflush(stdout) != 0) return kProblems;

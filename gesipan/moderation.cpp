@@ -3,7 +3,7 @@
 #include "store/board_store.h"
 #include "json_text.h"
 #include "spam/link_count.h"
-#include "page/form_decoding.h"
+#include "text/decimal.h"
 #include "store/index_format.h"
 
 namespace {

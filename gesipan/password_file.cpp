@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "store/durable_file.h"
-#include "page/cgi_page.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
 // ListPage as a CGI program.
 #include "list_page.h"
 
-int main() { return runAsCgi(listPage); }
+int main() { return runAsCgi(kListPage); }

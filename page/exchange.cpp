@@ -7,43 +7,23 @@
 #include <new>
 #include <unistd.h>
 
-#include "page/form_decoding.h"
 
-Request requestFromParams(const ParamLookup& param, std::FILE* body, std::time_t now) {
-    auto text = [&param](const char* name) {
-        const char* value = param(name);
-        return std::string(value ? value : "");
-    };
-    Request request;
-    request.query = text("QUERY_STRING");
-    request.contentLength = decimalValue(text("CONTENT_LENGTH").c_str());
-    request.body = body;
-    request.remoteAddr = text("REMOTE_ADDR");
-    if (const char* host = param("REMOTE_HOST")) request.remoteHost = host;
-    request.forwardedFor = text("HTTP_X_FORWARDED_FOR");
-    request.scriptName = text("SCRIPT_NAME");
-    request.now = now;
-    return request;
-}
+namespace {
 
-int servePage(PageFunction page, const Request& request, Response& response) {
-    OutputBinding binding(response);
+constexpr char kContentType[] = "Content-type: text/html\n\n";
+
+}  // namespace
+
+int servePage(const PageProgram& page, const Request& request, SiteConfigCache& site, Response& response) {
     try {
-        return page(request);
+        response.append(kContentType, sizeof kContentType - 1);
+        const PageInput input = parsePageInput(request, page.body);
+        return page.run(input, site.current(), response);
     } catch (const std::bad_alloc&) {
         response.markOutOfMemory();
         return 1;
     }
 }
-
-std::optional<std::time_t> fixedClock() {
-#ifdef GESIPAN_TEST_CLOCK
-    if (const char* fixed = std::getenv("GESIPAN_TEST_CLOCK")) return static_cast<std::time_t>(std::atoll(fixed));
-#endif
-    return std::nullopt;
-}
-
-std::time_t requestTime(const std::optional<std::time_t>& fixed) { return fixed ? *fixed : std::time(nullptr); }
 
 namespace {
 
@@ -71,11 +51,12 @@ void endStandardOutput() {
 
 }  // namespace
 
-int runAsCgi(PageFunction page) {
+int runAsCgi(const PageProgram& page) {
     Request request = requestFromParams([](const char* name) { return std::getenv(name); }, stdin,
                                         requestTime(fixedClock()));
+    SiteConfigCache site;
     Response response;
-    int status = servePage(page, request, response);
+    int status = servePage(page, request, site, response);
     writeAll(STDOUT_FILENO, response.bytes().data(), response.bytes().size());
     if (response.outOfMemory()) writeAll(STDOUT_FILENO, Response::kOutOfMemory, sizeof Response::kOutOfMemory - 1);
     endStandardOutput();

@@ -1,53 +1,29 @@
-// Where a request becomes a response: the request as a page sees it, and
-// the one call that runs a page over it. The CGI programs and the FastCGI
-// responder both come through here; a page reads nothing about its
-// request from anywhere else (no environment, no standard input).
+// Where a request becomes a response: the one call that runs a page over
+// a request, for the CGI programs and the FastCGI responder alike.
 #pragma once
 
-#include <cstdio>
-#include <ctime>
-#include <functional>
-#include <optional>
-#include <string>
-
+#include "config/site_config.h"
+#include "page/page_input.h"
+#include "page/request.h"
 #include "page/response.h"
 
-struct Request {
-    std::string query;                      // QUERY_STRING; empty when not given
-    int contentLength = 0;                  // CONTENT_LENGTH's decimal value; 0 when not given
-    std::FILE* body = nullptr;              // the form body
-    std::string remoteAddr;                 // REMOTE_ADDR; empty when not given
-    std::optional<std::string> remoteHost;  // REMOTE_HOST, which servers may leave out
-    std::string forwardedFor;               // HTTP_X_FORWARDED_FOR
-    std::string scriptName;                 // SCRIPT_NAME
-    std::time_t now = 0;                    // the clock as the request is taken
+// A page: writes one whole page for `input` into `response` and returns
+// the exit status its CGI program ends with.
+using PageFunction = int (*)(const PageInput& input, const SiteConfig& site, Response& response);
+
+// A page and how its request is parsed.
+struct PageProgram {
+    const char* name;  // its program's name, "ListPage.exe"
+    PageFunction run;
+    FormBody body;
 };
 
-// A request parameter by its CGI name, or null when the server gave none.
-using ParamLookup = std::function<const char*(const char* name)>;
-
-// The request from the server's parameters (the environment of a CGI run,
-// the params of a FastCGI request), its form body and the time.
-Request requestFromParams(const ParamLookup& param, std::FILE* body, std::time_t now);
-
-// A page: prints one whole response for `request` and returns the exit
-// status the CGI program ends with.
-using PageFunction = int (*)(const Request& request);
-
-// Runs `page` with its output going into `response`. A page that runs out
-// of memory costs only its own response: what it printed, then the bare
-// out-of-memory line, status 1.
-int servePage(PageFunction page, const Request& request, Response& response);
-
-// The clock of a test build, fixed from the process environment
-// (GESIPAN_TEST_CLOCK, seconds since the epoch) when the process starts;
-// nothing otherwise. A request's parameters never reach it.
-std::optional<std::time_t> fixedClock();
-
-// The time a request is taken at.
-std::time_t requestTime(const std::optional<std::time_t>& fixed);
+// The content-type header, the request parsed, the site's configuration,
+// then the page. A page that runs out of memory costs only its own
+// response: what it printed, then the bare out-of-memory line, status 1.
+int servePage(const PageProgram& page, const Request& request, SiteConfigCache& site, Response& response);
 
 // A CGI program's main: the request from the environment and standard
 // input, the response to standard output, which is then closed before the
 // response's deferred work runs; the status to return from main.
-int runAsCgi(PageFunction page);
+int runAsCgi(const PageProgram& page);

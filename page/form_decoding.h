@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "text/decimal.h"
+
 // Pair table size; pairs beyond it are read and dropped.
 constexpr int kPairCapacity = 100;
 
@@ -35,10 +37,6 @@ void decodePercent(char* text);
 
 // Replaces every "+" by a blank and returns `text`.
 char* plusToSpace(char* text);
-
-// Decimal value of a text: leading white space, an optional sign, digits up
-// to the first other byte; 0 without digits. Saturates instead of overflowing.
-int decimalValue(const char* text);
 
 // Decodes the form body on `in` into `pairs` from entry 0 on, with the byte
 // budget `contentLength`; the texts of an entry it overwrites are freed.

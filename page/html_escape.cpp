@@ -8,16 +8,17 @@
 #include "text/euc_kr_table.h"
 #include "page/markup_filter.h"
 
-std::string visitorText(const char* text) { return visitorText(text, std::strlen(text)); }
+Markup visitorText(const char* text) { return visitorText(text, std::strlen(text)); }
 
-std::string visitorText(const char* data, std::size_t length) { return filterMarkup(data, length); }
+// The one raw source of visitor text: what the markup filter lets through.
+Markup visitorText(const char* data, std::size_t length) { return Markup::raw(filterMarkup(data, length)); }
 
-std::string linkText(const char* text) { return filterMarkup(text, std::strlen(text), false); }
+Markup linkText(const char* text) { return Markup::raw(filterMarkup(text, std::strlen(text), false)); }
 
 // "%" stays as it is: stored addresses may already hold escapes such as
 // "%20", and a lone "%" cannot end or break the attribute; nor can the "="
 // of a query, which must stay one for the address to work.
-std::string hrefValue(const char* text) {
+Markup hrefValue(const char* text) {
     std::string out;
     for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
         if (*p <= 0x20 || *p == 0x7f || std::strchr("\"'<>`", *p)) {
@@ -28,15 +29,15 @@ std::string hrefValue(const char* text) {
             out += static_cast<char>(*p);
         }
     }
-    return out;
+    return Markup::raw(out);
 }
 
-std::string homepageHref(const char* text) {
-    if (hasForbiddenScheme(text, std::strlen(text))) return std::string();
+Markup homepageHref(const char* text) {
+    if (hasForbiddenScheme(text, std::strlen(text))) return Markup();
     // Encoding can turn a scheme hidden behind control bytes ("htt\x11p:")
     // into a different one; what is printed must pass the same check.
-    std::string encoded = hrefValue(text);
-    if (hasForbiddenScheme(encoded.data(), encoded.size())) return std::string();
+    Markup encoded = hrefValue(text);
+    if (hasForbiddenScheme(encoded.html().data(), encoded.html().size())) return Markup();
     return encoded;
 }
 
@@ -55,7 +56,7 @@ std::size_t browserReference(const char* text) {
     return eucKrEncodes(value) ? 0 : k + 1;
 }
 
-std::string attributeValue(const char* text) {
+Markup attributeValue(const char* text) {
     std::string escaped;
     for (const char* p = text; *p; ++p) {
         if (*p == '&' && browserReference(p)) escaped += '&';
@@ -63,7 +64,7 @@ std::string attributeValue(const char* text) {
         else if (*p == '"') escaped += "&quot;";
         else escaped += *p;
     }
-    return escaped;
+    return Markup::raw(escaped);
 }
 
 namespace {
@@ -82,7 +83,7 @@ std::string dropLineBreaks(const std::string& body) {
 
 }  // namespace
 
-std::string textAreaText(const std::string& body) {
+Markup textAreaText(const std::string& body) {
     // Escaping after the breaks are dropped also catches a closing tag
     // that only forms once a "<br>" inside it is gone.
     const std::string text = dropLineBreaks(body);
@@ -98,6 +99,6 @@ std::string textAreaText(const std::string& body) {
             escaped += text[i];
         }
     }
-    return escaped;
+    return Markup::raw(escaped);
 }
 

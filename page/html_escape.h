@@ -1,34 +1,37 @@
-// The HTML helper layer: every visitor text that a page prints passes
-// through one of these before it reaches emit().
+// Escaping for each place a page puts a text: every visitor text that a
+// page prints passes through one of these (or PageOut's default escaping).
+// Each result is Markup, printed as it is.
 #pragma once
 
 #include <cstddef>
 #include <string>
 
+#include "page/html_out.h"
+
 // A stored or posted text shown as page content (name, subject, e-mail,
 // host, home page, body). Harmless markup stays as the visitor wrote it.
-std::string visitorText(const char* text);
-std::string visitorText(const char* data, std::size_t length);
+Markup visitorText(const char* text);
+Markup visitorText(const char* data, std::size_t length);
 
 // The same, for a text that the page prints inside its own link: the
 // visitor's own links show as text.
-std::string linkText(const char* text);
+Markup linkText(const char* text);
 
 // A text placed right after "mailto:" or "http://" in an unquoted href.
-std::string hrefValue(const char* text);
+Markup hrefValue(const char* text);
 
 // A home page printed as a whole unquoted href.
-std::string homepageHref(const char* text);
+Markup homepageHref(const char* text);
 
 // A text inside a double-quoted attribute value: "&" and the quotation mark
 // escaped, except the "&" of a character reference that a browser wrote for
 // a character EUC-KR has no bytes for (see browserReference).
-std::string attributeValue(const char* text);
+Markup attributeValue(const char* text);
 
 // A stored body as text-area content: every exact "<br>" dropped, "&" and
 // the "<" of a closing textarea tag escaped, so the browser posts back the
 // text the visitor wrote; "&" of a browser's reference as in attributeValue.
-std::string textAreaText(const std::string& body);
+Markup textAreaText(const std::string& body);
 
 // Length of the reference at `text` when it is one that a browser sends for
 // a character EUC-KR cannot hold ("&#" decimal code point ";", no leading

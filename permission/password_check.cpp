@@ -6,10 +6,13 @@
 #include <ctime>
 #include <memory>
 
-#include "page/cgi_page.h"
 #include "permission/guess_throttle.h"
 
 namespace {
+
+// A password field as the pages have always held it; a longer posted text
+// never matches.
+constexpr std::size_t kTextSize = 256;
 
 // Compares over the whole field width whatever the lengths, so that
 // neither the length nor the first differing byte shows in the time.
@@ -71,11 +74,4 @@ int checkChangePassword(const char* stateDir, const std::string& visitor, std::t
     ChangePermission permission;
     permission.compare(stateDir, visitor, now, posted, configured);
     return permission.decide();
-}
-
-void showDenialPage(CgiPage& page, const char* ownLine) {
-    char message[kTextSize];
-    std::snprintf(message, sizeof message, "<font color=228b22 size=2>Access denied.</font><br>%c\t\t\t      %s", '\n',
-                  ownLine);
-    page.showErrorPage(message);
 }

@@ -4,8 +4,6 @@
 #include <ctime>
 #include <string>
 
-class CgiPage;
-
 // 1 when `posted` is the configured password, else -1. The configured
 // value is either the password itself, compared byte for byte, or its
 // crypt(3) hash ("$y$...", "$2b$...", "$6$...": a "$", an id of small
@@ -45,11 +43,3 @@ private:
 // Both steps at once.
 int checkChangePassword(const char* stateDir, const std::string& visitor, std::time_t now, const char* posted,
                         const char* configured);
-
-// Each program's own line of the denial page.
-constexpr char kEditDenied[] = "<font color=454545 size=-1>손님은 수정하기 권한이 없습니다.</font><br>";
-constexpr char kEraseDenied[] = "<font color=454545 size=-1>손님은 글지우기 권한이 없습니다.</font><br>";
-
-// Prints the denial page (the common error page with "Access denied." and
-// `ownLine`). The caller ends the run with status 0.
-void showDenialPage(CgiPage& page, const char* ownLine);

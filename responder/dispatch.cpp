@@ -2,37 +2,31 @@
 
 #include <cstring>
 
-#include "compose_page.h"
 #include "drop_page.h"
 #include "edit_page.h"
+#include "form_page.h"
 #include "list_page.h"
-#include "submit_page.h"
-#include "view_page.h"
+#include "save_page.h"
+#include "show_page.h"
 
 namespace {
 
-struct Route {
-    const char* program;
-    PageFunction page;
-};
+constexpr const PageProgram* kPages[] = {&kListPage, &kShowPage, &kFormPage, &kSavePage, &kEditPage, &kDropPage};
 
-constexpr Route kRoutes[] = {
-    {"ListPage.exe", listPage}, {"ShowPage.exe", showPage}, {"FormPage.exe", formPage},
-    {"SavePage.exe", savePage}, {"EditPage.exe", editPage}, {"DropPage.exe", dropPage},
-};
+constexpr char kNoSuchPage[] = "Status: 404 Not Found\r\nContent-type: text/plain\r\n\r\nNo such page.\n";
 
 }  // namespace
 
-PageFunction pageForScript(const std::string& scriptName) {
+const PageProgram* pageForScript(const std::string& scriptName) {
     std::size_t slash = scriptName.rfind('/');
     std::string program = slash == std::string::npos ? scriptName : scriptName.substr(slash + 1);
-    for (const Route& route : kRoutes) {
-        if (program == route.program) return route.page;
+    for (const PageProgram* page : kPages) {
+        if (program == page->name) return page;
     }
     return nullptr;
 }
 
-int answerUnknownScript(const Request&) {
-    emit("Status: 404 Not Found\r\nContent-type: text/plain\r\n\r\nNo such page.\n");
+int answerUnknownScript(Response& response) {
+    response.append(kNoSuchPage, sizeof kNoSuchPage - 1);
     return 1;
 }

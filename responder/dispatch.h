@@ -8,7 +8,7 @@
 #include "page/exchange.h"
 
 // The page of `scriptName`, or null when it names none of the six.
-PageFunction pageForScript(const std::string& scriptName);
+const PageProgram* pageForScript(const std::string& scriptName);
 
 // The responder's own answer to a script name that names no page.
-int answerUnknownScript(const Request& request);
+int answerUnknownScript(Response& response);

@@ -14,8 +14,7 @@
 
 namespace {
 
-// Set by the stop signals; the only thing a worker keeps between requests
-// besides its connection to the server.
+// Set by the stop signals.
 volatile std::sig_atomic_t stopRequested = 0;
 
 void requestStop(int) { stopRequested = 1; }
@@ -42,15 +41,15 @@ void sendResponse(const Response& response, int status, FCGX_Stream* out) {
     FCGX_SetExitStatus(status, out);
 }
 
-void answer(FCGX_Request& fcgi, const std::optional<std::time_t>& clock, Response& response) {
+void answer(FCGX_Request& fcgi, const std::optional<std::time_t>& clock, SiteConfigCache& site, Response& response) {
     int status = 1;
     std::FILE* body = openBody(fcgi.in);
     try {
         if (!body) throw std::bad_alloc();
         Request request = requestFromParams([&fcgi](const char* name) { return FCGX_GetParam(name, fcgi.envp); }, body,
                                             requestTime(clock));
-        PageFunction page = pageForScript(request.scriptName);
-        status = servePage(page ? page : answerUnknownScript, request, response);
+        const PageProgram* page = pageForScript(request.scriptName);
+        status = page ? servePage(*page, request, site, response) : answerUnknownScript(response);
     } catch (const std::bad_alloc&) {
         response.markOutOfMemory();
         status = 1;
@@ -81,6 +80,9 @@ int serveRequests(int listenFd, const std::optional<std::time_t>& clock) {
     if (FCGX_Init() != 0) return 1;
     FCGX_Request fcgi;
     if (FCGX_InitRequest(&fcgi, listenFd, 0) != 0) return 1;
+    // GuestBook.conf, read again only once it has changed: the one thing
+    // besides its connection that a worker keeps between requests.
+    SiteConfigCache site;
     while (!stopRequested) {
         // A connection the server keeps open brings the next request on it.
         pollfd wait = {fcgi.ipcFd >= 0 ? fcgi.ipcFd : listenFd, POLLIN, 0};
@@ -101,7 +103,7 @@ int serveRequests(int listenFd, const std::optional<std::time_t>& clock) {
         // lock let go) runs once the server has the whole page, and dies
         // with the request.
         Response response;
-        answer(fcgi, clock, response);
+        answer(fcgi, clock, site, response);
         FCGX_Finish_r(&fcgi);
         response.runAfterSending();
     }

@@ -1,4 +1,4 @@
 // SavePage as a CGI program.
-#include "submit_page.h"
+#include "save_page.h"
 
-int main() { return runAsCgi(savePage); }
+int main() { return runAsCgi(kSavePage); }

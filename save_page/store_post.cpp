@@ -1,143 +1,148 @@
 // Storing a posted message: counters, record and body file, through the
 // board's store, which makes the whole change at once or not at all.
-#include <cstdio>
 #include <cstring>
 #include <string>
 
-#include "store/board_store.h"
+#include "page/page_frame.h"
+#include "save_page.h"
 #include "spam/duplicate_check.h"
-#include "page/response.h"
 #include "spam/spam_check.h"
+#include "store/board_store.h"
 #include "store/index_format.h"
-#include "submit_page.h"
 
 namespace {
-
-const char kCantOpen[] = "<font color=228b22 size=3>Can't open %s.</font><br>";
-const char kCantWrite[] = "<font color=228b22 size=3>Can't write %s.</font><br>";
-const char* const kDamaged = kDamagedIndex;
-const char kPathTooLong[] = "<font color=228b22 size=3>The board's file path is too long!!!</font><br>";
-const char kNoBoard[] = "<font color=228b22 size=3>There is no board number like that!!!</font><br>";
 
 constexpr int kLowestBoard = -999;  // BoardNum holds four characters
 constexpr int kHighestBoard = 9999;
 constexpr int kMaxLineCount = 9999;
 constexpr int kMaxFileSerial = 999999999;
 
-int countLines(const char* body) {
+const Markup kNoBoard = Markup::raw("<font color=228b22 size=3>There is no board number like that!!!</font><br>");
+const Markup kBoardFull =
+    Markup::raw("<font color=228b22 size=3>This board is full: no more messages can be posted!!!</font><br>");
+
+int countLines(const std::string& body) {
     int lines = 1;
-    for (const char* p = body; *p; ++p) {
-        if (*p == '\r' && lines < kMaxLineCount) ++lines;
+    for (char c : body) {
+        if (c == '\r' && lines < kMaxLineCount) ++lines;
     }
     return lines;
 }
 
 // The body as its file holds it: every CR written as "<br>".
-std::string bodyFileBytes(const char* posted) {
+std::string bodyFileBytes(const std::string& posted) {
     std::string bytes;
-    for (const char* p = posted; *p; ++p) {
-        if (*p == '\r') {
+    for (char c : posted) {
+        if (c == '\r') {
             bytes += "<br>";
         } else {
-            bytes += *p;
+            bytes += c;
         }
     }
     return bytes;
 }
 
-}  // namespace
-
-void SubmitPage::fillRecord(bool newMessage) {
+void fillRecord(char* record, const Post& post, bool newMessage, int number, int serial) {
     if (newMessage) {
-        putNumber(record, field::TextNum, messageCount);
+        putNumber(record, field::TextNum, number);
         putFormatted(record, field::ReadCount, "%4s", "0");
     }
-    putNumber(record, field::LineCount, countLines(posted(5)));
-    if (newMessage) putFormatted(record, field::FileName, "%s%d.html", kBodyPrefix, fileSerial);
-    putText(record, field::Name, posted(1));
-    putText(record, field::Email, posted(2));
-    putText(record, field::Homepage, posted(3));
-    putText(record, field::Date, dateText);
-    putText(record, field::Time, timeText);
-    putText(record, field::RemoteHost, remoteHost);
-    putText(record, field::Subject, posted(4));
+    putNumber(record, field::LineCount, countLines(*post.texts[4]));
+    if (newMessage) putFormatted(record, field::FileName, "%s%d.html", kBodyPrefix, serial);
+    putText(record, field::Name, post.texts[0]->c_str());
+    putText(record, field::Email, post.texts[1]->c_str());
+    putText(record, field::Homepage, post.texts[2]->c_str());
+    putText(record, field::Date, post.dateText);
+    putText(record, field::Time, post.timeText);
+    putText(record, field::RemoteHost, post.host.c_str());
+    putText(record, field::Subject, post.texts[3]->c_str());
 }
 
-int SubmitPage::storeMessage() {
-    if (boardNum < kLowestBoard || boardNum > kHighestBoard) return refuse(kNoBoard);
-    copyField(path, sizeof path, boardDir);
-    if (setBoardPath(kIndexName) < 0) return refuse(kPathTooLong);
-    BoardStore store(boardDir);
-    switch (store.lockForChange()) {
-        case StoreResult::Done: break;
-        case StoreResult::NoBoard: return refuse(kNoBoard);
-        case StoreResult::NoStore: return refuse(kCantOpen, path);
-        case StoreResult::LockFailed: return refuse(kCantLock);
-        default: return refuse(kCantWrite, path);
-    }
-    StoreResult head = store.ReadHeader(header);
-    bool freshStore = head == StoreResult::NoStore && textNum == -1;
-    if (head == StoreResult::Failed || (head == StoreResult::NoStore && !freshStore)) return refuse(kCantOpen, path);
-    if (head == StoreResult::Damaged) return refuse(kDamaged, path);
-    int count = 0;
-    int serial = 0;
-    if (!freshStore) {
-        count = fieldNumber(header, field::TextCount);
-        serial = fieldNumber(header, field::FileSerial);
-        // Appending to a store whose length disagrees with its count would
-        // put the record where no reader finds it.
-        if (!store.hasStoreLength() || serial < 0) return refuse(kDamaged, path);
-    } else {
-        std::memset(header, 0, kHeaderSize);
-    }
-    storedBody = bodyFileBytes(posted(5));
-    if (textNum == -1) return storeNewMessage(store, freshStore, count, serial);
-    return replaceMessage(store);
+StoredPost refused(Markup message) {
+    StoredPost stored;
+    stored.refusal = std::move(message);
+    return stored;
 }
 
-int SubmitPage::storeNewMessage(BoardStore& store, bool freshStore, int count, int serial) {
-    if (count >= kMaxMessages || serial >= kMaxFileSerial) {
-        return refuse("<font color=228b22 size=3>This board is full: no more messages can be posted!!!</font><br>");
+// The page that tells why a change was not stored, or none.
+StoredPost checkStored(StoredPost stored, StoreResult result, const BoardSettings& board) {
+    const std::string indexPath = board.dir + kIndexName;
+    if (result == StoreResult::Done) {
+        stored.done = true;
+        return stored;
     }
-    fileSerial = serial + 1;
-    messageCount = count + 1;
-    fillRecord(true);
-    putNumber(header, field::FileSerial, fileSerial);
-    putNumber(header, field::TextCount, messageCount);
-    putNumber(header, field::BoardNum, boardNum);
+    if (result == StoreResult::Damaged) return refused(refusal::damagedIndex(indexPath));
+    if (result != StoreResult::BodyFailed) return refused(refusal::cantWrite(indexPath));
+    StoredPost failed;
+    failed.bareLine = board.dir + fieldText(stored.record, field::FileName);
+    return failed;
+}
+
+StoredPost storeNewMessage(const Post& post, const BoardSettings& board, const SiteConfig& site, BoardStore& store,
+                           std::time_t now, char* header, bool fresh) {
+    StoredPost stored;
+    const int count = fieldNumber(header, field::TextCount);
+    const int serial = fieldNumber(header, field::FileSerial);
+    if (count >= kMaxMessages || serial >= kMaxFileSerial) return refused(kBoardFull);
+    fillRecord(stored.record, post, true, count + 1, serial + 1);
+    putNumber(header, field::FileSerial, serial + 1);
+    putNumber(header, field::TextCount, count + 1);
+    putNumber(header, field::BoardNum, post.board);
     putText(header, field::HeaderSpare, "");
+    stored.body = bodyFileBytes(*post.texts[4]);
     // Checked and remembered under the board's lock: two copies posted at
     // once cannot both pass, and a body is remembered only once stored.
     std::string fingerprint;
-    if (spam.duplicateWindow > 0) {
-        fingerprint = bodyFingerprint(posted(5));
-        if (isRecentBody(bbsDir, boardNum, fingerprint, request().now, spam.duplicateWindow)) {
-            return refuse("%s", refusalMessage(SpamVerdict::Duplicate));
+    if (site.spam.duplicateWindow > 0) {
+        fingerprint = bodyFingerprint(post.texts[4]->c_str());
+        if (isRecentBody(site.bbsDir.c_str(), post.board, fingerprint, now, site.spam.duplicateWindow)) {
+            return refused(Markup::raw(refusalMessage(SpamVerdict::Duplicate)));
         }
     }
-    if (requireStored(store.AppendRecord(header, record, storedBody, freshStore)) < 0) return -1;
-    if (!fingerprint.empty()) rememberBody(bbsDir, boardNum, fingerprint, request().now, spam.duplicateWindow);
-    return 1;
-}
-
-int SubmitPage::requireStored(StoreResult result) {
-    if (result == StoreResult::Done) return 1;
-    if (result == StoreResult::Damaged) return refuse(kDamaged, path);
-    if (result != StoreResult::BodyFailed) return refuse(kCantWrite, path);
-    std::string fileName = fieldText(record, field::FileName);
-    emit("Can't open %s%s.%c", boardDir, fileName.c_str(), NL);
-    return endPage(1);
-}
-
-int SubmitPage::replaceMessage(BoardStore& store) {
-    StoreResult read = store.ReadRecord(textNum, record);
-    if (read == StoreResult::Failed) return refuse(kCantOpen, path);
-    if (read != StoreResult::Done) {
-        char message[kTextSize];
-        std::snprintf(message, sizeof message,
-                      "<font color=228b22 size=3>There is no message %d on this board!!!</font><br>", textNum);
-        return refuse(message);
+    const StoreResult result = store.AppendRecord(header, stored.record, stored.body, fresh);
+    stored = checkStored(std::move(stored), result, board);
+    if (stored.done && !fingerprint.empty()) {
+        rememberBody(site.bbsDir.c_str(), post.board, fingerprint, now, site.spam.duplicateWindow);
     }
-    fillRecord(false);
-    return requireStored(store.RewriteRecord(textNum, record, storedBody));
+    return stored;
+}
+
+StoredPost replaceMessage(const Post& post, const BoardSettings& board, BoardStore& store) {
+    StoredPost stored;
+    StoreResult read = store.ReadRecord(post.message, stored.record);
+    if (read == StoreResult::Failed) return refused(refusal::cantOpen(board.dir + kIndexName));
+    if (read != StoreResult::Done) return refused(refusal::noSuchMessage(post.message));
+    fillRecord(stored.record, post, false, 0, 0);
+    stored.body = bodyFileBytes(*post.texts[4]);
+    const StoreResult result = store.RewriteRecord(post.message, stored.record, stored.body);
+    return checkStored(std::move(stored), result, board);
+}
+
+}  // namespace
+
+StoredPost storePost(const Post& post, const BoardSettings& board, const SiteConfig& site, BoardStore& store,
+                     std::time_t now) {
+    if (post.board < kLowestBoard || post.board > kHighestBoard) return refused(kNoBoard);
+    if (!board.fits(kIndexName)) return refused(refusal::pathTooLong());
+    const std::string indexPath = board.dir + kIndexName;
+    switch (store.lockForChange()) {
+        case StoreResult::Done: break;
+        case StoreResult::NoBoard: return refused(kNoBoard);
+        case StoreResult::NoStore: return refused(refusal::cantOpen(indexPath));
+        case StoreResult::LockFailed: return refused(refusal::boardLocked());
+        default: return refused(refusal::cantWrite(indexPath));
+    }
+    char header[kHeaderSize] = {};
+    StoreResult head = store.ReadHeader(header);
+    const bool fresh = head == StoreResult::NoStore && post.message == -1;
+    if (head == StoreResult::Failed || (head == StoreResult::NoStore && !fresh)) return refused(refusal::cantOpen(indexPath));
+    if (head == StoreResult::Damaged) return refused(refusal::damagedIndex(indexPath));
+    // Appending to a store whose length disagrees with its count would put
+    // the record where no reader finds it.
+    if (!fresh && (!store.hasStoreLength() || fieldNumber(header, field::FileSerial) < 0)) {
+        return refused(refusal::damagedIndex(indexPath));
+    }
+    if (fresh) std::memset(header, 0, sizeof header);
+    if (post.message == -1) return storeNewMessage(post, board, site, store, now, header, fresh);
+    return replaceMessage(post, board, store);
 }

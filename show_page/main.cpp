@@ -1,4 +1,4 @@
 // ShowPage as a CGI program.
-#include "view_page.h"
+#include "show_page.h"
 
-int main() { return runAsCgi(showPage); }
+int main() { return runAsCgi(kShowPage); }

@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "store/durable_file.h"
-#include "page/response.h"
 #include "store/redo_record.h"
 #include "store/index_format.h"
 
@@ -65,13 +64,22 @@ bool isRegularFile(const char* path) {
 
 }  // namespace
 
-BoardStore::BoardStore(const char* boardDir) : header_() {
+BoardStore::BoardStore(const char* boardDir, AfterCommit after) : header_(), after_(after) {
     if (!joinPath(boardDir_, sizeof boardDir_, boardDir, "")) boardDir_[0] = '\0';
     joinPath(indexPath_, sizeof indexPath_, boardDir_, kIndexName);
 }
 
 BoardStore::~BoardStore() {
     if (index_ >= 0) ::close(index_);
+    // A change its caller did not take is carried out now rather than left
+    // to the next lock holder.
+    if (committed_) committed_();
+}
+
+std::function<void()> BoardStore::takeCommittedChange() {
+    std::function<void()> change;
+    change.swap(committed_);
+    return change;
 }
 
 int BoardStore::openIndex() {
@@ -187,6 +195,25 @@ StoreResult BoardStore::ReadRecord(int n, char* record) {
     return result > 0 ? StoreResult::Done : StoreResult::Failed;
 }
 
+StoreResult BoardStore::ReadRecords(int first, int last, std::string* records) {
+    records->clear();
+    if (first < 1 || last > count_ || first > last) return StoreResult::NoMessage;
+    records->resize(static_cast<std::size_t>(last - first + 1) * kRecordSize);
+    for (int tries = 0;; ++tries) {
+        if (openIndex() <= 0) return StoreResult::Failed;
+        long got = readAtMost(index_, &(*records)[0], records->size(), RecordOffset(first));
+        if (got >= 0) {
+            // A file shorter than its count ends the range at its last whole record.
+            records->resize(static_cast<std::size_t>(got) / kRecordSize * kRecordSize);
+            return StoreResult::Done;
+        }
+        if (errno != ESTALE || tries + 1 >= kStaleTries) return StoreResult::Failed;
+        // Replaced on another host: the name now holds the current index.
+        ::close(index_);
+        index_ = -1;
+    }
+}
+
 bool BoardStore::hasStoreLength() {
     if (count_ < 0 || count_ > kMaxMessages || openIndex() <= 0) return false;
     return fileSize(index_) == kHeaderSize + static_cast<off_t>(count_) * kRecordSize;
@@ -268,30 +295,26 @@ StoreResult BoardStore::commitAndApply(const RedoRecord& redo) {
     created_.clear();
     if (index_ >= 0) ::close(index_);
     index_ = -1;
-    finishAfterResponse(redo, redoPath);
+    keepCommitted(redo, redoPath);
     return StoreResult::Done;
 }
 
-void BoardStore::finishAfterResponse(const RedoRecord& redo, const char* redoPath) {
+void BoardStore::keepCommitted(const RedoRecord& redo, const char* redoPath) {
     // Committed, so the page may go out now; the steps and their syncs
     // follow once the server has it, under the lock held until then.
-    std::shared_ptr<CommittedChange> change;
-    try {
-        change = std::make_shared<CommittedChange>(redo, boardDir_, redoPath, std::move(lock_));
-    } catch (const std::bad_alloc&) {
-        // The lock is still ours: carried out now.
-        finishCommitted(redo, boardDir_, redoPath);
-        return;
+    if (after_ == AfterCommit::ByCaller) {
+        try {
+            auto change = std::make_shared<CommittedChange>(redo, boardDir_, redoPath, std::move(lock_));
+            forChange_ = false;
+            committed_ = [change] { change->finish(); };
+            return;
+        } catch (const std::bad_alloc&) {
+            // No memory to wait with: carried out now, the lock still ours.
+        }
     }
+    finishCommitted(redo, boardDir_, redoPath);
     forChange_ = false;
-    bool deferred = false;
-    try {
-        deferred = deferAfterResponse([change] { change->finish(); });
-    } catch (const std::bad_alloc&) {
-    }
-    // No request to answer (the operator's tool), or no memory to wait
-    // with: carried out now.
-    if (!deferred) change->finish();
+    lock_.release();
 }
 
 StoreResult BoardStore::AppendRecord(const char* header, const char* record, const std::string& body, bool fresh) {

@@ -11,6 +11,7 @@
 // board is always as before a change or as after it.
 #pragma once
 
+#include <functional>
 #include <set>
 #include <string>
 #include <utility>
@@ -32,9 +33,13 @@ enum class StoreResult {
 
 class BoardStore {
 public:
+    // When a committed change is carried out: at once (the operator's
+    // tool), or by the caller, once its response has gone out (a page).
+    enum class AfterCommit { AtOnce, ByCaller };
+
     // `boardDir` ends in "/"; the empty text is no board, for which nothing
     // is ever opened, created or locked.
-    explicit BoardStore(const char* boardDir);
+    explicit BoardStore(const char* boardDir, AfterCommit after = AfterCommit::AtOnce);
     ~BoardStore();
     BoardStore(const BoardStore&) = delete;
     BoardStore& operator=(const BoardStore&) = delete;
@@ -62,6 +67,11 @@ public:
 
     // Reads record n (1 .. messageCount()). Done, NoMessage or Failed.
     StoreResult ReadRecord(int n, char* record);
+
+    // Records first .. last (within 1 .. messageCount()) in one read, into
+    // `records`, 410 bytes each; fewer when the file ends before the last.
+    // Done, NoMessage (a range outside the count) or Failed.
+    StoreResult ReadRecords(int first, int last, std::string* records);
 
     // True when the index is exactly as long as its header says.
     bool hasStoreLength();
@@ -99,6 +109,11 @@ public:
     // range: nothing changes), Damaged or Failed.
     StoreResult RemoveRecords(const std::vector<int>& numbers, std::string* erased);
 
+    // With AfterCommit::ByCaller: the last committed change, still to be
+    // carried out, holding the board's lock until it is; empty when there
+    // is none. One not taken is carried out when the store goes.
+    std::function<void()> takeCommittedChange();
+
     // For the operator's tool.
     const char* boardDir() const { return boardDir_; }
 
@@ -135,11 +150,11 @@ private:
     int writeScratch(const char* name, const std::string& bytes, bool synced = false);
     // The body scratch file, when `name` can take its place.
     StoreResult writeBodyScratch(const std::string& name, const std::string& body);
-    // Commits `redo`; its steps run after the response is sent, or at once
-    // outside a request.
+    // Commits `redo`; its steps run at once or by the caller (AfterCommit).
     StoreResult commitAndApply(const class RedoRecord& redo);
-    // Hands the committed change and the lock over to the response.
-    void finishAfterResponse(const RedoRecord& redo, const char* redoPath);
+    // Carries the committed change out now, or keeps it, with the lock,
+    // for takeCommittedChange().
+    void keepCommitted(const RedoRecord& redo, const char* redoPath);
     // Removes the scratch files this change made; returns Failed.
     StoreResult discardScratch();
     // The index without the records marked in `erase` (by number) as
@@ -156,4 +171,6 @@ private:
     bool forChange_ = false;
     std::vector<const char*> created_;  // scratch files this change made
     BoardLock lock_;
+    AfterCommit after_;
+    std::function<void()> committed_;
 };

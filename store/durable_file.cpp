@@ -34,6 +34,19 @@ int readAt(int fd, void* data, std::size_t size, off_t offset) {
     return 1;
 }
 
+long readAtMost(int fd, void* data, std::size_t size, off_t offset) {
+    char* p = static_cast<char*>(data);
+    std::size_t done = 0;
+    while (done < size) {
+        ssize_t got = ::pread(fd, p + done, size - done, offset + static_cast<off_t>(done));
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return -1;
+        if (got == 0) break;
+        done += static_cast<std::size_t>(got);
+    }
+    return static_cast<long>(done);
+}
+
 int writeAt(int fd, const void* data, std::size_t size, off_t offset) {
     const char* p = static_cast<const char*>(data);
     std::size_t done = 0;

@@ -15,6 +15,9 @@ int openNoFollow(const char* path, int flags, mode_t mode = 0644);
 int readAt(int fd, void* data, std::size_t size, off_t offset);
 
 // Writes exactly `size` bytes at `offset`; 1 or -1.
+// Up to `size` bytes at `offset`, fewer at the end of the file: how many,
+// or -1 on an error.
+long readAtMost(int fd, void* data, std::size_t size, off_t offset);
 int writeAt(int fd, const void* data, std::size_t size, off_t offset);
 
 // Appends every byte of `data` at the descriptor's position; 1 or -1.

@@ -65,26 +65,3 @@ std::string fieldText(const char* buffer, StoreField f);
 
 // The decimal value of a field, read within its width.
 int fieldNumber(const char* buffer, StoreField f);
-
-// The bounded field operations above, for the store files.
-// Each returns 1 on success and -1 on a failed or short read or write.
-int ReadHeader(std::FILE* index, char* header);
-int WriteHeader(std::FILE* index, const char* header);
-int ReadRecord(std::FILE* index, int n, char* record);
-int ReadRecordFromEnd(std::FILE* index, int n, int count, char* record);
-int AppendRecord(std::FILE* index, int n, const char* record);
-int RewriteRecord(std::FILE* index, int n, const char* record);
-
-// Reads record n, raises its ReadCount by one ("%4d", stopping at
-// kMaxReadCount) and writes it back; `record` holds the result.
-int BumpReadCount(std::FILE* index, int n, char* record);
-
-// 1 when the index file is exactly as long as its header says
-// (header and `count` records), else -1.
-int HasStoreLength(std::FILE* index, int count);
-
-// Every byte of an open body file, from where it stands to its end.
-std::string readWholeFile(std::FILE* file);
-
-// Flushes and closes the index file; -1 when anything failed to reach it.
-int CloseStore(std::FILE* index);

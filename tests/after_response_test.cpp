@@ -47,9 +47,9 @@ protected:
 
     // The erase as a page makes it, into `response`.
     void eraseInRequest(Response& response) {
-        OutputBinding binding(response);
-        BoardStore store(dir_.c_str());
+        BoardStore store(dir_.c_str(), BoardStore::AfterCommit::ByCaller);
         ASSERT_EQ(erase(store), StoreResult::Done);
+        response.deferAfterSending(store.takeCommittedChange());
     }
 
     // Whether another process would find the board's lock taken.

@@ -6,8 +6,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "page/cgi_page.h"
-#include "site/config_lines.h"
+#include "config/site_config.h"
+#include "config/config_lines.h"
 #include "scratch_site.h"
 
 namespace {
@@ -34,24 +34,21 @@ std::string word(std::string& line) {
     return taken;
 }
 
-// Reads `config` for board `board` in a scratch working directory.
+// Reads `text` for board `board` in a scratch working directory.
 class ConfigFile : public ::testing::Test {
 protected:
-    void read(const std::string& config, int board) {
-        site.writeConfig(config);
+    void read(const std::string& text, int board) {
+        site.writeConfig(text);
         char previous[4096];
         ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
         ASSERT_EQ(chdir(site.cgiBin().c_str()), 0);
-        page.boardNum = board;
-        page.readConfig();
+        config = readSiteConfig();
+        page = config.board(board);
         ASSERT_EQ(chdir(previous), 0);
     }
     ScratchSite site;
-    Request request;
-    CgiPage page{request};
-    // A refused configuration prints the error page.
-    Response response;
-    OutputBinding binding{response};
+    SiteConfig config;
+    BoardSettings page;
 };
 
 }  // namespace
@@ -100,12 +97,12 @@ TEST_F(ConfigFile, WorkedExample) {
          "3 title3.gif board3@host\n"
          "03 other.gif\n",
          3);
-    EXPECT_STREQ(page.getBaseDir(), "http://host/bbs/");
-    EXPECT_STREQ(page.getPassword(), "pass word");
-    EXPECT_STREQ(page.getTitleImage(), "title3.gif");
-    EXPECT_STREQ(page.getEmail(), "board3@host");
-    EXPECT_STREQ(page.getBoardDir(), "/srv/boards/3/");
-    EXPECT_EQ(page.stream, nullptr);
+    EXPECT_STREQ(config.baseDir.c_str(), "http://host/bbs/");
+    EXPECT_STREQ(config.password.c_str(), "pass word");
+    EXPECT_STREQ(page.titleImage.c_str(), "title3.gif");
+    EXPECT_STREQ(page.email.c_str(), "board3@host");
+    EXPECT_STREQ(page.dir.c_str(), "/srv/boards/3/");
+    EXPECT_EQ(config.status, SiteConfig::Status::Read);
 }
 
 TEST_F(ConfigFile, LaterLinesWinAndValuesKeepTheirText) {
@@ -117,35 +114,35 @@ TEST_F(ConfigFile, LaterLinesWinAndValuesKeepTheirText) {
          "   # note\n"
          "ERASE_DOMAIN x   y\n",
          3);
-    EXPECT_STREQ(page.getEmail(), "a # b");
-    EXPECT_STREQ(page.getTitleImage(), "t2.gif");
-    EXPECT_STREQ(page.getBaseDir(), "");
-    EXPECT_STREQ(page.eraseDomain, "x y");
+    EXPECT_STREQ(page.email.c_str(), "a # b");
+    EXPECT_STREQ(page.titleImage.c_str(), "t2.gif");
+    EXPECT_STREQ(config.baseDir.c_str(), "");
+    EXPECT_STREQ(config.eraseDomain.c_str(), "x y");
 }
 
 TEST_F(ConfigFile, BoardLineBeforeBbsDirAndNegativeBoards) {
     read("-1 minus.gif\nBBS_DIR /late/\nEMAIL\n", -1);
-    EXPECT_STREQ(page.getBoardDir(), "-1/");
-    EXPECT_STREQ(page.getTitleImage(), "minus.gif");
-    EXPECT_STREQ(page.getEmail(), "");
+    EXPECT_STREQ(page.dir.c_str(), "-1/");
+    EXPECT_STREQ(page.titleImage.c_str(), "minus.gif");
+    EXPECT_STREQ(page.email.c_str(), "");
 }
 
 TEST_F(ConfigFile, LastLineWithoutNewlineHasNoEffectAndCrLfWorks) {
     read("BASE_DIR /a/\r\nBBS_DIR /d/\r\n2 two.gif\r\nEMAIL last@host", 2);
-    EXPECT_STREQ(page.getBaseDir(), "/a/");
-    EXPECT_STREQ(page.getBoardDir(), "/d/2/");
-    EXPECT_STREQ(page.getEmail(), "");
+    EXPECT_STREQ(config.baseDir.c_str(), "/a/");
+    EXPECT_STREQ(page.dir.c_str(), "/d/2/");
+    EXPECT_STREQ(page.email.c_str(), "");
 }
 
 TEST_F(ConfigFile, NoLineForTheBoard) {
     read("BBS_DIR /d/\n1 one.gif\n", 7);
-    EXPECT_STREQ(page.getBoardDir(), "");
-    EXPECT_STREQ(page.getTitleImage(), "");
+    EXPECT_STREQ(page.dir.c_str(), "");
+    EXPECT_STREQ(page.titleImage.c_str(), "");
 }
 
 TEST_F(ConfigFile, OverlongLineValuesStayInTheirFields) {
     std::string longValue(600, 'v');
     read("EMAIL " + longValue + "\nPassword p\n", 1);
-    EXPECT_EQ(std::string(page.getEmail()), std::string(249, 'v'));
-    EXPECT_STREQ(page.getPassword(), "p");
+    EXPECT_EQ(std::string(page.email.c_str()), std::string(249, 'v'));
+    EXPECT_STREQ(config.password.c_str(), "p");
 }

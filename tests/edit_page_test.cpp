@@ -63,15 +63,15 @@ protected:
 }  // namespace
 
 TEST(TextArea, LineBreaksDroppedAndClosingTagsEscaped) {
-    EXPECT_EQ(textAreaText("a<br>\nb<br>\n"), "a\nb\n");
-    EXPECT_EQ(textAreaText("<<br>"), "<");
-    EXPECT_EQ(textAreaText("x<"), "x<");
-    EXPECT_EQ(textAreaText("x<b"), "x<b");
-    EXPECT_EQ(textAreaText(""), "");
-    EXPECT_EQ(textAreaText("<b>bold</b><BR><br/>"), "<b>bold</b><BR><br/>");
-    EXPECT_EQ(textAreaText("a&amp;b</TextArea>"), "a&amp;amp;b&lt;/TextArea>");
+    EXPECT_EQ(textAreaText("a<br>\nb<br>\n").html(), "a\nb\n");
+    EXPECT_EQ(textAreaText("<<br>").html(), "<");
+    EXPECT_EQ(textAreaText("x<").html(), "x<");
+    EXPECT_EQ(textAreaText("x<b").html(), "x<b");
+    EXPECT_EQ(textAreaText("").html(), "");
+    EXPECT_EQ(textAreaText("<b>bold</b><BR><br/>").html(), "<b>bold</b><BR><br/>");
+    EXPECT_EQ(textAreaText("a&amp;b</TextArea>").html(), "a&amp;amp;b&lt;/TextArea>");
     // A closing tag that only forms once the break inside it is dropped.
-    EXPECT_EQ(textAreaText("</text<br>area>"), "&lt;/textarea>");
+    EXPECT_EQ(textAreaText("</text<br>area>").html(), "&lt;/textarea>");
 }
 
 TEST_F(EditPageRun, PrintsTheFilledFormWithThePasswordCarriedBack) {

@@ -7,7 +7,7 @@
 
 namespace {
 
-std::string shown(const std::string& text) { return visitorText(text.data(), text.size()); }
+std::string shown(const std::string& text) { return visitorText(text.data(), text.size()).html(); }
 
 TEST(VisitorText, PlainTextAndAllowedMarkupKeepTheirBytes) {
     const char* kept[] = {
@@ -161,14 +161,14 @@ TEST(VisitorText, DeepNestingStaysBalanced) {
 }
 
 TEST(LinkText, LinksOfTheTextAreText) {
-    EXPECT_EQ(linkText("</a>stray close"), "&lt;/a>stray close");
-    EXPECT_EQ(linkText("<a href=http://example.com/>plain link</a>"),
+    EXPECT_EQ(linkText("</a>stray close").html(), "&lt;/a>stray close");
+    EXPECT_EQ(linkText("<a href=http://example.com/>plain link</a>").html(),
               "&lt;a href=http://example.com/>plain link&lt;/a>");
-    EXPECT_EQ(linkText("<A NAME=x>"), "&lt;A NAME=x>");
+    EXPECT_EQ(linkText("<A NAME=x>").html(), "&lt;A NAME=x>");
     // Everything else as in any other field.
-    EXPECT_EQ(linkText("<b>x</b> <img src=/i.gif> plain"), "<b>x</b> <img src=/i.gif> plain");
-    EXPECT_EQ(linkText("<font color=red>x"), "<font color=red>x</font>");
-    EXPECT_EQ(linkText("<script>"), "&lt;script>");
+    EXPECT_EQ(linkText("<b>x</b> <img src=/i.gif> plain").html(), "<b>x</b> <img src=/i.gif> plain");
+    EXPECT_EQ(linkText("<font color=red>x").html(), "<font color=red>x</font>");
+    EXPECT_EQ(linkText("<script>").html(), "&lt;script>");
 }
 
 TEST(VisitorText, NulBytesInsideTheTextAreKept) {
@@ -179,14 +179,14 @@ TEST(VisitorText, NulBytesInsideTheTextAreKept) {
 }
 
 TEST(HrefValue, BytesThatEndAnUnquotedAttributeArePercentEncoded) {
-    EXPECT_EQ(hrefValue("me@example.org"), "me@example.org");
-    EXPECT_EQ(hrefValue("a b\tc\"d'e<f>g`i"), "a%20b%09c%22d%27e%3Cf%3Eg%60i");
-    EXPECT_EQ(hrefValue("x onmouseover=alert(1)"), "x%20onmouseover=alert(1)");
+    EXPECT_EQ(hrefValue("me@example.org").html(), "me@example.org");
+    EXPECT_EQ(hrefValue("a b\tc\"d'e<f>g`i").html(), "a%20b%09c%22d%27e%3Cf%3Eg%60i");
+    EXPECT_EQ(hrefValue("x onmouseover=alert(1)").html(), "x%20onmouseover=alert(1)");
     // The "=" of a query cannot end the value and must stay for the address to work.
-    EXPECT_EQ(hrefValue("me@x.org?subject=hi"), "me@x.org?subject=hi");
-    EXPECT_EQ(hrefValue("a%20b"), "a%20b");
-    EXPECT_EQ(hrefValue("\x7f\n"), "%7F%0A");
-    EXPECT_EQ(hrefValue("\xC7\xD1"), "\xC7\xD1");
+    EXPECT_EQ(hrefValue("me@x.org?subject=hi").html(), "me@x.org?subject=hi");
+    EXPECT_EQ(hrefValue("a%20b").html(), "a%20b");
+    EXPECT_EQ(hrefValue("\x7f\n").html(), "%7F%0A");
+    EXPECT_EQ(hrefValue("\xC7\xD1").html(), "\xC7\xD1");
 }
 
 TEST(HomepageHref, ScriptSchemesPrintNothing) {
@@ -195,17 +195,17 @@ TEST(HomepageHref, ScriptSchemesPrintNothing) {
                              "file:///etc/passwd",  "java&nbsp;script:x",
                              // found by the fuzzer: a control byte inside "http"
                              "htt\x11p:,d\xff\xff\xff\xff" "aem"};
-    for (const char* text : refused) EXPECT_EQ(homepageHref(text), "") << text;
+    for (const char* text : refused) EXPECT_EQ(homepageHref(text).html(), "") << text;
 }
 
 TEST(HomepageHref, AllowedAndSchemelessAddressesKeepTheirBytes) {
-    EXPECT_EQ(homepageHref("http://example.org/~me/"), "http://example.org/~me/");
-    EXPECT_EQ(homepageHref("HTTPS://example.org"), "HTTPS://example.org");
-    EXPECT_EQ(homepageHref("ftp://f.example.org"), "ftp://f.example.org");
-    EXPECT_EQ(homepageHref("mailto:a@b"), "mailto:a@b");
-    EXPECT_EQ(homepageHref("www.example.org"), "www.example.org");
-    EXPECT_EQ(homepageHref("/path:with:colons"), "/path:with:colons");
-    EXPECT_EQ(homepageHref("http://x y>"), "http://x%20y%3E");
+    EXPECT_EQ(homepageHref("http://example.org/~me/").html(), "http://example.org/~me/");
+    EXPECT_EQ(homepageHref("HTTPS://example.org").html(), "HTTPS://example.org");
+    EXPECT_EQ(homepageHref("ftp://f.example.org").html(), "ftp://f.example.org");
+    EXPECT_EQ(homepageHref("mailto:a@b").html(), "mailto:a@b");
+    EXPECT_EQ(homepageHref("www.example.org").html(), "www.example.org");
+    EXPECT_EQ(homepageHref("/path:with:colons").html(), "/path:with:colons");
+    EXPECT_EQ(homepageHref("http://x y>").html(), "http://x%20y%3E");
 }
 
 TEST(BrowserReference, OnlyReferencesABrowserWritesForCharactersOutsideEucKr) {
@@ -226,9 +226,9 @@ TEST(BrowserReference, OnlyReferencesABrowserWritesForCharactersOutsideEucKr) {
 }
 
 TEST(AttributeValue, BrowserReferencesShowTheCharacterAndEveryOtherAmpersandIsEscaped) {
-    EXPECT_EQ(attributeValue("a&#128512;b"), "a&#128512;b");
-    EXPECT_EQ(attributeValue("&#60;&amp;&#54620;\"&#128512"), "&amp;#60;&amp;amp;&amp;#54620;&quot;&amp;#128512");
-    EXPECT_EQ(textAreaText("&#128512;<br>\n&#60; &#233;"), "&#128512;\n&amp;#60; &#233;");
+    EXPECT_EQ(attributeValue("a&#128512;b").html(), "a&#128512;b");
+    EXPECT_EQ(attributeValue("&#60;&amp;&#54620;\"&#128512").html(), "&amp;#60;&amp;amp;&amp;#54620;&quot;&amp;#128512");
+    EXPECT_EQ(textAreaText("&#128512;<br>\n&#60; &#233;").html(), "&#128512;\n&amp;#60; &#233;");
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "page/cgi_page.h"
+#include "page/page_input.h"
 #include "page/form_decoding.h"
 
 namespace {
@@ -46,18 +46,13 @@ std::string decodeBody(const std::string& body, int length, std::string* unread 
 
 class QueryDecoding : public ::testing::Test {
 protected:
-    // A page whose configuration step does nothing, so only decoding runs.
-    struct DecodeOnly : CgiPage {
-        using CgiPage::CgiPage;
-        int readConfig() override { return 1; }
-    };
     void decode(const char* query) {
         request = requestFromParams([query](const char* name) { return std::string(name) == "QUERY_STRING" ? query : nullptr; },
                                     nullptr, 0);
-        page.decodeRequest();
+        input = parsePageInput(request, FormBody::None);
     }
     Request request;
-    DecodeOnly page{request};
+    PageInput input;
 };
 
 }  // namespace
@@ -105,53 +100,46 @@ TEST(TextHelpers, PlusToSpaceAndDecimalValue) {
     EXPECT_EQ(decimalValue("-99999999999999999999"), -2147483647 - 1);
 }
 
-TEST(TextHelpers, IntToTextIsUnpadded) {
-    char buffer[16];
-    EXPECT_STREQ(CgiPage::intToText(0, buffer, sizeof buffer), "0");
-    EXPECT_STREQ(CgiPage::intToText(-1, buffer, sizeof buffer), "-1");
-    EXPECT_STREQ(CgiPage::intToText(2147483647, buffer, sizeof buffer), "2147483647");
-}
-
 TEST_F(QueryDecoding, ParametersAreTakenByPosition) {
     decode("BoardNum=3&TextNum=12");
-    EXPECT_EQ(page.getBoardNum(), 3);
-    EXPECT_EQ(page.getTextNum(), 12);
+    EXPECT_EQ(input.board, 3);
+    EXPECT_EQ(input.message, 12);
 }
 
 TEST_F(QueryDecoding, NamesAreNotLookedAt) {
     decode("TextNum=12&BoardNum=3");
-    EXPECT_EQ(page.getBoardNum(), 12);
-    EXPECT_EQ(page.getTextNum(), 3);
+    EXPECT_EQ(input.board, 12);
+    EXPECT_EQ(input.message, 3);
 }
 
 TEST_F(QueryDecoding, MissingAndOddQueries) {
     decode("BoardNum=3");
-    EXPECT_EQ(page.getBoardNum(), 3);
-    EXPECT_EQ(page.getTextNum(), 0);
+    EXPECT_EQ(input.board, 3);
+    EXPECT_EQ(input.message, 0);
 }
 
 TEST_F(QueryDecoding, AbsentQueryIsBoardZero) {
     decode(nullptr);
-    EXPECT_EQ(page.getBoardNum(), 0);
-    EXPECT_EQ(page.getTextNum(), 0);
+    EXPECT_EQ(input.board, 0);
+    EXPECT_EQ(input.message, 0);
 }
 
 TEST_F(QueryDecoding, TokensWithoutEqualsAreAllName) {
     decode("3&12");
-    EXPECT_EQ(page.getBoardNum(), 0);
-    EXPECT_EQ(page.getTextNum(), 0);
+    EXPECT_EQ(input.board, 0);
+    EXPECT_EQ(input.message, 0);
 }
 
 TEST_F(QueryDecoding, QueryIsNotPercentDecoded) {
     decode("BoardNum=%33&TextNum=-1");
-    EXPECT_EQ(page.getBoardNum(), 0);
-    EXPECT_EQ(page.getTextNum(), -1);
+    EXPECT_EQ(input.board, 0);
+    EXPECT_EQ(input.message, -1);
 }
 
 TEST_F(QueryDecoding, SecondEqualsStaysInValue) {
     decode("BoardNum=3=4");
-    EXPECT_EQ(page.getBoardNum(), 3);
-    EXPECT_STREQ(page.pairs[0].value, "3=4");
+    EXPECT_EQ(input.board, 3);
+    EXPECT_EQ(input.queryValues[0], "3=4");
 }
 
 TEST(FormBody, PlusThenPercentThenEquals) {

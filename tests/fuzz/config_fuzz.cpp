@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "site/config_lines.h"
+#include "config/config_lines.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;

@@ -7,7 +7,7 @@ set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 root="$(cd "$here/../.." && pwd)"
 # The shared code the pages and the tool link, a folder per concern.
-shared_dirs=(text store site permission spam page)
+shared_dirs=(text store config permission spam page)
 mkdir -p "${1:?build directory}"; build="$(cd "$1" && pwd)"
 target="${2:-}"
 seconds="${3:-15}"
@@ -44,11 +44,7 @@ flock -u 9
 [ -z "$target" ] && exit 0
 work="$build/corpus-$target"
 mkdir -p "$work"
-# The page object leaves its query pairs to the end of the process, as a
-# one-shot CGI run may; leaks are checked for every other target.
-leaks=1
-[ "$target" = request ] && leaks=0
-export ASAN_OPTIONS="halt_on_error=1:detect_leaks=$leaks"
+export ASAN_OPTIONS="halt_on_error=1:detect_leaks=1"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
 cd "$build"
 # A fixed seed keeps the test command's short runs repeatable; FUZZ_SEED=0

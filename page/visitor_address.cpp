@@ -1,4 +1,4 @@
-#include "site/visitor_address.h"
+#include "page/visitor_address.h"
 
 #include <arpa/inet.h>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "site/config_lines.h"
+#include "config/config_lines.h"
 
 #include <cstring>
 

@@ -1,25 +1,24 @@
-#include "spam/spam_fields.h"
+#include "page/spam_form_fields.h"
 
 #include <string>
 
 #include "spam/form_token.h"
-#include "page/response.h"
 #include "store/state_file.h"
 
-void printSpamFields(const SpamConfig& config, int board, std::time_t now) {
+void printSpamFields(PageOut& out, const SpamConfig& config, int board, std::time_t now) {
     if (!config.tokenSecretPath.empty()) {
         std::string secret = readSiteSecret(config.tokenSecretPath);
         if (secret.empty()) {
             reportDefenceOff("no site secret there", config.tokenSecretPath);
         } else {
             std::string token = makeFormToken(secret, board, now, freshNonce());
-            emit("<input type=hidden name=%s value=\"%s\">%c", kTokenField, token.c_str(), NL);
+            out.put("<input type=hidden name=%s value=\"%s\">\n", kTokenField, token);
         }
     }
     if (config.honeypot) {
         // Screen readers and browsers without the hidden attribute show the label.
-        emit("<div hidden><label>이 칸은 비워 두세요 (leave this field empty) "
-             "<input type=text name=%s value=\"\" tabindex=-1 autocomplete=off></label></div>%c",
-             kHoneypotField, NL);
+        out.put("<div hidden><label>이 칸은 비워 두세요 (leave this field empty) "
+                "<input type=text name=%s value=\"\" tabindex=-1 autocomplete=off></label></div>\n",
+                kHoneypotField);
     }
 }

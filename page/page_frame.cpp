@@ -1,0 +1,151 @@
+#include "page/page_frame.h"
+
+#include "page/html_escape.h"
+
+PageBoard pageBoard(const SiteConfig& site, int number) {
+    PageBoard board;
+    board.settings = site.board(number);
+    board.frame = Frame{site.baseDir, number, board.settings.email, board.settings.titleImage};
+    if (site.status != SiteConfig::Status::Read) {
+        board.refusal = Markup::raw("<font color=228b22 size=3>Can't open 'GuestBook.conf'!!!</font><br>");
+    } else if (board.settings.dirTooLong) {
+        board.refusal = Markup::raw("<font color=228b22 size=3>The board directory in 'GuestBook.conf' is too long!!!</font><br>");
+    }
+    return board;
+}
+
+void pageHead(PageOut& out, const char* version, const char* bodyColour) {
+    out.put("<html>\n");
+    out.put("<head><title>게시판 버전 %s</title></head>\n", version);
+    out.put("<body bgcolor=%s>\n", bodyColour);
+}
+
+void titleBlock(PageOut& out, const Frame& frame, TitleLayout layout) {
+    out.put("<center>\n");
+    if (layout == TitleLayout::Listing) {
+        out.put("<img src=%sImage/%s width=200 height=60 border=0>\n", frame.baseDir, frame.titleImage);
+        out.put("<table border=0 width=480 cellspace=3>\n");
+    } else {
+        out.put("<img src=%sImage/%s height=60 width=200 border=0>\n", frame.baseDir, frame.titleImage);
+        out.put("<table border=0 width=480 cellpading=0>\n");
+    }
+    out.put("<tr>\n");
+    out.put("<td valign=buttom>\n");
+    out.put("<img align=left border=0 src=%sImage/bookpen.gif>\n", frame.baseDir);
+    out.put("<br>\n");
+    out.put("<img width=420 src=%sImage/line_ani.gif>\n", frame.baseDir);
+    out.put("</td>\n");
+    out.put("</tr>\n");
+    out.put("</table>\n");
+    out.put("</center>\n");
+    out.put("<center>\n");
+}
+
+namespace {
+
+// The four credit lines; the first opens the font element that the footer
+// closes after its mail link.
+void creditLines(PageOut& out, const char* version) {
+    out.put("<font color=454545 size=-1>게시판 버전 %s: 여러 게시판을 두는 작은 웹 게시판입니다.<br>\n", version);
+    out.put("누구나 자유롭게 쓰고, 고치고, 나눌 수 있는 자유 소프트웨어입니다.<br>\n");
+    out.put("A small web bulletin board for several boards, version %s.<br>\n", version);
+    out.put("Free software: anyone may use, copy and change it.<br>\n");
+}
+
+}  // namespace
+
+void footer(PageOut& out, const Frame& frame, Footer kind, const char* version) {
+    switch (kind) {
+        case Footer::Notice: out.put("<img src=%sImage/line.gif width=500><br>\n", frame.baseDir); break;
+        case Footer::Message: out.put("<img src=%sImage/line.gif width=500 border=0><br>\n", frame.baseDir); break;
+        case Footer::Listing:
+        case Footer::Form:
+            out.put("<p>\n");
+            out.put("<center>\n");
+            out.put("<img src=%sImage/line.gif>\n", frame.baseDir);
+            out.put("<br>\n");
+            break;
+    }
+    creditLines(out, version);
+    out.put("<a href=mailto:%s>%s</a></br>\n", frame.email, frame.email);
+    out.put(kind == Footer::Listing ? "</font></center>\n" : "</font>\n</center>\n");
+    out.put("</body>\n");
+    out.put("</html>\n");
+}
+
+void listingLink(PageOut& out, const Frame& frame, const char* boardKey) {
+    out.put("<center>\n");
+    out.put("<font color=4a708b size=-1>\n");
+    out.put("<a href=%scgi-bin/ListPage.exe?%s=%s&TextNum=0><img src=%sImage/posting.gif border=0></a>\n",
+            frame.baseDir, boardKey, frame.board, frame.baseDir);
+    out.put("<br>Click\n");
+    out.put("</font>\n");
+}
+
+int noticePage(PageOut& out, const Frame& frame, const Markup& message, const char* boardKey, int status) {
+    pageHead(out, kVersion, "white");
+    out.put("<br>\n");
+    out.put("<center>\n");
+    out.put("<br><br><br><br>\n");
+    out.put("%s\n", message);
+    out.put("<br><br><br><br>\n");
+    listingLink(out, frame, boardKey);
+    out.put("</center><br>\n");
+    footer(out, frame, Footer::Notice);
+    return status;
+}
+
+int errorPage(PageOut& out, const Frame& frame, const Markup& message, int status) {
+    return noticePage(out, frame, message, "BoadNum", status);
+}
+
+namespace refusal {
+
+namespace {
+
+// A message line of the error page around `text`, escaped.
+Markup line(const char* before, const std::string& text, const char* after) {
+    return Markup::raw(std::string("<font color=228b22 size=3>") + before + escapeHtml(text.data(), text.size()) + after +
+                       "</font><br>");
+}
+
+}  // namespace
+
+Markup pathTooLong() { return line("The board's file path is too long!!!", "", ""); }
+Markup noSuchMessage(int number) { return line("There is no message ", std::to_string(number), " on this board!!!"); }
+Markup cantOpen(const std::string& path) { return line("Can't open ", path, "."); }
+Markup cantWrite(const std::string& path) { return line("Can't write ", path, "."); }
+Markup damagedIndex(const std::string& path) { return line("The index file ", path, " is damaged!!!"); }
+Markup boardLocked() { return line("The board is locked and cannot be changed now!!!", "", ""); }
+
+}  // namespace refusal
+
+void messageTables(PageOut& out, const Frame& frame, const MessageShown& m) {
+    const char* number = m.smallNumbers ? "<td><font size=-1>%4s</font></td>" : "<td>%4s</td>";
+    out.put("<center>\n");
+    out.put("<table border=0><caption><b><font size=-1>%s</font></b></caption>\n", visitorText(m.subject.c_str()));
+    out.put("<tr><th>  </th></tr>\n");
+    out.put("<tr><th>  </th></tr>\n");
+    out.put("<tr><th><font size=-1> 글번호 </font></th>");
+    out.put(number, m.textNum);
+    out.put("<th><font size=-1> 읽은횟수 </font></th>");
+    out.put(number, m.readCount);
+    out.put("</tr>\n");
+    out.put("<tr><th><font size=-1>글쓴이</font></th><td><font size=-1>%s</font></td>"
+            "<th><font size=-1>글쓴날짜</font></th><td><font size=-1>%s</font></td></tr>\n",
+            visitorText(m.name.c_str()), m.dateTime);
+    out.put("<tr><th><font size=-1>E-mail</font></th><td><a href=mailto:%s><font size=-1>%s</font></a></td>",
+            hrefValue(m.email.c_str()), linkText(m.email.c_str()));
+    out.put("<th><font size=-1>URL</font></th><td><a href=http://%s><font size=-1>%s</font></a></td></tr>\n",
+            hrefValue(m.host.c_str()), linkText(m.host.c_str()));
+    out.put("<tr><th><font size=-1>Homepage</font></th><td><a href=%s><font size=-1>%s</font></a></td>\n",
+            homepageHref(m.homepage.c_str()), linkText(m.homepage.c_str()));
+    out.put("<th><font size=-1> 줄수 </font></th><td><font size=-1>%s</font></td></th></tr>\n", m.lineCount);
+    out.put("</table>\n");
+    out.put("<img width=420 src=%sImage/blue_line.gif>\n", frame.baseDir);
+    out.put("<br><br>\n");
+    out.put("<table border=0>\n");
+    out.put("<tr><td><font size=-1>\n");
+    out.markup(visitorText(m.body->data(), m.body->size()));
+    out.put("</font></table>\n");
+}

@@ -7,7 +7,8 @@
 #   (c) nginx + the responder (gesipan-fcgi)
 #   (d) nginx + a trivial responder on the same library that prints the
 #       listing's bytes (the ceiling of the design)
-#   (e) nginx + php-fpm running a minimal PHP listing of the same index
+#   (e) nginx + php-fpm running a minimal PHP listing of the same index, with
+#       the pool Debian installs (dynamic, at most 5 children)
 # in interleaved rounds with wrk; then each responder worker's resident
 # memory after 1,000 and after 100,000 requests of all four pages.
 # Writes RAW/persistent.tsv, RAW/memory.tsv and RESULTS/persistent.md.
@@ -175,8 +176,12 @@ daemonize = no
 [board]
 listen = $site/run/php.sock
 listen.mode = 0666
-pm = static
-pm.max_children = $workers
+; The pool Debian installs (www.conf), as an owner gets it.
+pm = dynamic
+pm.max_children = 5
+pm.start_servers = 2
+pm.min_spare_servers = 1
+pm.max_spare_servers = 3
 EOF
 start "$php_fpm" -R -F -y "$site/php/fpm.conf"
 

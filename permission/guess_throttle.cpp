@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "store/board_lock.h"
 #include "store/durable_file.h"
 
 namespace {
@@ -102,19 +103,7 @@ std::string GuessThrottle::format(const std::vector<GuessEntry>& entries) {
 
 int GuessThrottle::lock(bool exclusive) {
     if (!usable_) return -1;
-    int fd = openNoFollow(lockPath_, O_RDWR | O_CREAT, 0600);
-    if (fd < 0 && !exclusive) fd = openNoFollow(lockPath_, O_RDONLY);
-    if (fd < 0) return -1;
-    struct flock request = {};
-    request.l_type = exclusive ? F_WRLCK : F_RDLCK;
-    request.l_whence = SEEK_SET;
-    while (::fcntl(fd, F_SETLKW, &request) != 0) {
-        if (errno != EINTR) {
-            ::close(fd);
-            return -1;
-        }
-    }
-    return fd;
+    return openLockedFile(lockPath_, exclusive ? LockMode::Exclusive : LockMode::Shared, 0600);
 }
 
 std::vector<GuessEntry> GuessThrottle::load() {

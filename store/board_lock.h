@@ -4,7 +4,14 @@
 // alone; it is held until release() or the end of the process.
 #pragma once
 
+#include <sys/types.h>
+
 enum class LockMode { Shared, Exclusive };
+
+// Opens the lock file at `path` (created with `createMode` when missing;
+// never through a symbolic link) and waits for its lock. Returns the
+// descriptor, whose closing lets the lock go, or -1.
+int openLockedFile(const char* path, LockMode mode, mode_t createMode);
 
 constexpr char kLockName[] = "guestbook.lock";
 

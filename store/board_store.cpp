@@ -102,6 +102,7 @@ int BoardStore::readIndex(void* data, std::size_t size, long offset) {
 }
 
 StoreResult BoardStore::lockForChange() {
+    recordRead_ = 0;
     if (!isBoard()) return StoreResult::NoBoard;
     if (lock_.acquire(boardDir_, LockMode::Exclusive) < 0) {
         return errno == ENOENT ? StoreResult::NoStore : StoreResult::LockFailed;
@@ -122,7 +123,10 @@ bool BoardStore::lockForReading() {
     return true;
 }
 
-void BoardStore::unlock() { lock_.release(); }
+void BoardStore::unlock() {
+    recordRead_ = 0;
+    lock_.release();
+}
 
 bool BoardStore::redoRecordExists() {
     char path[512];
@@ -189,10 +193,13 @@ StoreResult BoardStore::ReadHeader(char* header) {
 }
 
 StoreResult BoardStore::ReadRecord(int n, char* record) {
+    recordRead_ = 0;
     if (n < 1 || n > count_) return StoreResult::NoMessage;
     int result = readIndex(record, kRecordSize, RecordOffset(n));
     if (result == 0) return StoreResult::NoMessage;
-    return result > 0 ? StoreResult::Done : StoreResult::Failed;
+    if (result < 0) return StoreResult::Failed;
+    recordRead_ = n;
+    return StoreResult::Done;
 }
 
 StoreResult BoardStore::ReadRecords(int first, int last, std::string* records) {
@@ -267,6 +274,7 @@ StoreResult BoardStore::discardScratch() {
 }
 
 StoreResult BoardStore::commitAndApply(const RedoRecord& redo) {
+    recordRead_ = 0;
     char scratchPath[512];
     char redoPath[512];
     if (!joinPath(scratchPath, sizeof scratchPath, boardDir_, kRedoScratchName) ||
@@ -365,7 +373,8 @@ StoreResult BoardStore::RewriteRecord(int n, const char* record, const std::stri
 }
 
 StoreResult BoardStore::BumpReadCount(int n, char* record) {
-    StoreResult read = ReadRecord(n, record);
+    // Read again unless the caller holds it as read under this lock.
+    StoreResult read = recordRead_ == n ? StoreResult::Done : ReadRecord(n, record);
     if (read != StoreResult::Done) return read;
     if (!forChange_) return StoreResult::Failed;
     int count = fieldNumber(record, field::ReadCount);

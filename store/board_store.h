@@ -93,7 +93,8 @@ public:
     // Replaces record n and its body file's contents.
     StoreResult RewriteRecord(int n, const char* record, const std::string& body);
 
-    // Raises ReadCount of record n by one; `record` receives it.
+    // Raises ReadCount of record n by one; `record` receives it. A record
+    // just read by ReadRecord(n) into `record` is not read again.
     StoreResult BumpReadCount(int n, char* record);
 
     // Takes message n out: later records move up and are renumbered; the
@@ -167,6 +168,7 @@ private:
     char indexPath_[512];
     char header_[125];
     int count_ = 0;
+    int recordRead_ = 0;  // the record the last ReadRecord() gave whole
     int index_ = -1;
     bool forChange_ = false;
     std::vector<const char*> created_;  // scratch files this change made

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "store/board_lock.h"
 #include "store/durable_file.h"
 #include "permission/guess_throttle.h"
 
@@ -32,17 +33,8 @@ StateFile::~StateFile() {
 bool StateFile::lock() {
     if (!usable_) return false;
     if (lockFd_ >= 0) return true;
-    int fd = openNoFollow(lockPath_.c_str(), O_RDWR | O_CREAT, 0600);
+    int fd = openLockedFile(lockPath_.c_str(), LockMode::Exclusive, 0600);
     if (fd < 0) return false;
-    struct flock request = {};
-    request.l_type = F_WRLCK;
-    request.l_whence = SEEK_SET;
-    while (::fcntl(fd, F_SETLKW, &request) != 0) {
-        if (errno != EINTR) {
-            ::close(fd);
-            return false;
-        }
-    }
     lockFd_ = fd;
     return true;
 }

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <sys/stat.h>
 
 #include "config/config_lines.h"
@@ -120,6 +121,12 @@ SiteConfig readSiteConfig(const char* path) {
     return config;
 }
 
+namespace {
+
+constexpr std::time_t kSettledSeconds = 2;
+
+}  // namespace
+
 const SiteConfig& SiteConfigCache::current() {
     struct stat now;
     if (valid_ && ::stat(path_.c_str(), &now) == 0 && now.st_dev == device_ && now.st_ino == inode_ &&
@@ -137,7 +144,11 @@ const SiteConfig& SiteConfigCache::current() {
     bool known = ::fstat(fileno(in), &read) == 0;
     readLines(in, &config_);
     std::fclose(in);
-    if (known && config_.status == SiteConfig::Status::Read) {
+    ++reads_;
+    // A file changed within the clock's last tick could change again with
+    // the same size and times: kept only once it is a little older.
+    const std::time_t newest = read.st_mtim.tv_sec > read.st_ctim.tv_sec ? read.st_mtim.tv_sec : read.st_ctim.tv_sec;
+    if (known && config_.status == SiteConfig::Status::Read && std::time(nullptr) - newest >= kSettledSeconds) {
         valid_ = true;
         device_ = read.st_dev;
         inode_ = read.st_ino;

@@ -76,16 +76,20 @@ private:
 SiteConfig readSiteConfig(const char* path = kSiteConfigName);
 
 // The configuration a responder keeps: read again only when the file's
-// status (inode, size, times) has changed since it was last read whole.
+// status (inode, size, times) has changed since it was last read whole,
+// and while the file is less than two seconds old.
 class SiteConfigCache {
 public:
     explicit SiteConfigCache(std::string path = kSiteConfigName) : path_(std::move(path)) {}
     const SiteConfig& current();
+    // How many times the file was read.
+    int reads() const { return reads_; }
 
 private:
     std::string path_;
     SiteConfig config_;
     bool valid_ = false;
+    int reads_ = 0;
     dev_t device_ = 0;
     ino_t inode_ = 0;
     off_t size_ = 0;

@@ -1,8 +1,11 @@
 // The configuration file: the line and word rules and the fields they fill.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -145,4 +148,33 @@ TEST_F(ConfigFile, OverlongLineValuesStayInTheirFields) {
     read("EMAIL " + longValue + "\nPassword p\n", 1);
     EXPECT_EQ(std::string(page.email.c_str()), std::string(249, 'v'));
     EXPECT_STREQ(config.password.c_str(), "p");
+}
+
+// The responder's configuration: kept while the file is unchanged and
+// settled, read again after any change, a failed read never kept.
+TEST(SiteConfigCache, ReadsAgainOnlyWhenTheFileChanged) {
+    ScratchSite site;
+    const std::string path = site.cgiBin() + "/GuestBook.conf";
+    SiteConfigCache cache(path);
+    EXPECT_EQ(cache.current().status, SiteConfig::Status::CannotOpen);
+    site.writeConfig("EMAIL a@x\n1 one.gif\n");
+    EXPECT_EQ(cache.current().board(1).email, "a@x") << "a missing file is not kept";
+    // An edit of the same size at once is seen, however close in time.
+    site.writeConfig("EMAIL b@x\n1 one.gif\n");
+    EXPECT_EQ(cache.current().board(1).email, "b@x");
+    // Replaced by a rename, as the operator's tool does.
+    writeFile(path + ".new", "EMAIL c@x\n1 two.gif\n");
+    ASSERT_EQ(std::rename((path + ".new").c_str(), path.c_str()), 0);
+    EXPECT_EQ(cache.current().board(1).titleImage, "two.gif");
+    // Once the file has settled, unchanged it is not read again.
+    struct stat info;
+    ASSERT_EQ(stat(path.c_str(), &info), 0);
+    while (std::time(nullptr) - std::max(info.st_mtim.tv_sec, info.st_ctim.tv_sec) < 3) usleep(100 * 1000);
+    cache.current();
+    const int reads = cache.reads();
+    for (int k = 0; k < 5; ++k) EXPECT_EQ(cache.current().board(1).email, "c@x");
+    EXPECT_EQ(cache.reads(), reads);
+    site.writeConfig("EMAIL d@x\n1 two.gif\n");
+    EXPECT_EQ(cache.current().board(1).email, "d@x");
+    EXPECT_EQ(cache.reads(), reads + 1);
 }

@@ -104,6 +104,12 @@ TEST_F(DropPageRun, DenialAndMissingIndex) {
     // The first value counts whatever its name, after decoding.
     site.writeConfig("BBS_DIR " + site.bbsDir() + "\nPassword a b+c\n1 t.gif\n");
     EXPECT_NE(pageOf(erase(2, "anything=a+b%2Bc")).find("Successfully removed."), std::string::npos);
+    // The query's values are not the form's: a request without a body posts
+    // no password, even where the site's password is the board's number.
+    site.writeConfig("BASE_DIR /bbs/\nBBS_DIR " + site.bbsDir() + "\nEMAIL admin@example.org\nPassword 1\n1 t.gif\n");
+    before = index();
+    EXPECT_EQ(pageOf(erase(1, "")), errorPage("/bbs/", 1, kDenied, "admin@example.org"));
+    EXPECT_EQ(index(), before);
     // A wrong password on a board without an index: the line, then the denial.
     site.writeStandardConfig();
     CgiResult missing = erase(1, "password=wrong", 2);

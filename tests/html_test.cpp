@@ -4,6 +4,7 @@
 #include <string>
 
 #include "page/html_escape.h"
+#include "page/response.h"
 
 namespace {
 
@@ -232,3 +233,44 @@ TEST(AttributeValue, BrowserReferencesShowTheCharacterAndEveryOtherAmpersandIsEs
 }
 
 }  // namespace
+
+// The pages' writer: text escaped unless it is Markup, numbers unpadded.
+TEST(PageOut, EscapesTextUnlessToldAndWritesNumbers) {
+    struct Case {
+        std::string written;
+        std::string expected;
+    };
+    Response response;
+    PageOut out(response);
+    const std::string quoted = "a\"b<c>&d";
+    const Case cases[] = {
+        {"<a href=%s>", "<a href=a&quot;b&lt;c&gt;&amp;d>"},
+        {"%s", "a\"b<c>&d"},
+        {"%s|%s|%s", "0|-1|2147483647"},
+        {"<td>%4s</td><td>%4s</td>", "<td>   7</td><td>12345</td>"},
+        {"100%% %s", "100% x"},
+        {"%s and %s", " and "},
+    };
+    std::size_t at = 0;
+    auto written = [&]() {
+        std::string text = response.bytes().substr(at);
+        at = response.bytes().size();
+        return text;
+    };
+    out.put(cases[0].written.c_str(), quoted);
+    EXPECT_EQ(written(), cases[0].expected);
+    out.put(cases[1].written.c_str(), Markup::raw(quoted));
+    EXPECT_EQ(written(), cases[1].expected);
+    out.put(cases[2].written.c_str(), 0, -1, 2147483647);
+    EXPECT_EQ(written(), cases[2].expected);
+    out.put(cases[3].written.c_str(), 7, "12345");
+    EXPECT_EQ(written(), cases[3].expected);
+    out.put(cases[4].written.c_str(), "x");
+    EXPECT_EQ(written(), cases[4].expected);
+    // An argument missing prints nothing; a null text is the empty text.
+    out.put(cases[5].written.c_str(), static_cast<const char*>(nullptr));
+    EXPECT_EQ(written(), cases[5].expected);
+    // The escapers' results go out as they are.
+    out.put("<a href=mailto:%s>%s</a>", hrefValue("a b\"c"), linkText("<a href=x>y</a>"));
+    EXPECT_EQ(written(), "<a href=mailto:a%20b%22c>" + linkText("<a href=x>y</a>").html() + "</a>");
+}

@@ -9,8 +9,8 @@
 #include <sys/types.h>
 #include <vector>
 
-#include "page/visitor_address.h"
-#include "spam/spam_config.h"
+#include "config/visitor_address.h"
+#include "config/spam_config.h"
 
 constexpr char kSiteConfigName[] = "GuestBook.conf";
 // A line longer than this, newline excluded, is cut; its rest is read as the

@@ -18,13 +18,6 @@ void* allocate(std::size_t size) {
 
 }  // namespace
 
-char* copyText(const char* text) {
-    std::size_t length = std::strlen(text);
-    char* copy = static_cast<char*>(allocate(length + 1));
-    std::memcpy(copy, text, length + 1);
-    return copy;
-}
-
 char* cutToken(char* line, char stop) {
     std::size_t length = std::strlen(line);
     char* token = static_cast<char*>(allocate(length + 1));

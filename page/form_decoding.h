@@ -43,7 +43,3 @@ char* plusToSpace(char* text);
 // Returns the number of pairs stored (at most the table's capacity); later
 // pairs are read and dropped.
 int decodeFormBody(std::FILE* in, int contentLength, FormPair* pairs);
-
-// A copy of `text` in newly allocated memory; throws std::bad_alloc when
-// there is none, as every allocation here does.
-char* copyText(const char* text);

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "page/request.h"
-#include "page/visitor_address.h"
+#include "config/visitor_address.h"
 
 // Largest form body SavePage takes, in bytes; the web servers' own limit is
 // the same (server.max-request-size, LimitRequestBody, client_max_body_size).

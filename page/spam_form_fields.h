@@ -6,7 +6,7 @@
 #include <ctime>
 
 #include "page/html_out.h"
-#include "spam/spam_config.h"
+#include "config/spam_config.h"
 
 constexpr char kTokenField[] = "token";
 // A name that form-filling robots take for a field to fill.

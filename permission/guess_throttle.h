@@ -11,6 +11,8 @@
 // nothing is counted and only the password decides.
 #pragma once
 
+#include "store/state_file.h"
+
 #include <ctime>
 #include <string>
 #include <vector>
@@ -19,7 +21,6 @@ constexpr int kGuessLimit = 10;
 constexpr long kGuessWindow = 10 * 60;
 constexpr long kGuessShutOut = 15 * 60;
 constexpr int kGuessEntries = 256;
-constexpr char kThrottleDirName[] = "throttle/";
 constexpr char kThrottleName[] = "gesipan.throttle";
 constexpr char kThrottleLockName[] = "gesipan.throttle.lock";
 constexpr char kThrottleScratchName[] = "gesipan.throttle.new";

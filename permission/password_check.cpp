@@ -68,10 +68,3 @@ int ChangePermission::decide() {
     counted_ = true;
     return right_ ? 1 : -1;
 }
-
-int checkChangePassword(const char* stateDir, const std::string& visitor, std::time_t now, const char* posted,
-                        const char* configured) {
-    ChangePermission permission;
-    permission.compare(stateDir, visitor, now, posted, configured);
-    return permission.decide();
-}

@@ -39,7 +39,3 @@ private:
     bool shutOut_ = false;
     bool right_ = false;
 };
-
-// Both steps at once.
-int checkChangePassword(const char* stateDir, const std::string& visitor, std::time_t now, const char* posted,
-                        const char* configured);

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "text/hangul.h"
-#include "page/visitor_address.h"
+#include "config/visitor_address.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <ctime>
 #include <string>
 
-#include "spam/spam_config.h"
+#include "config/spam_config.h"
 
 enum class SpamVerdict { Pass, Wait, SendAgain, TooManyLinks, Duplicate, Banned };
 

@@ -9,7 +9,6 @@
 
 #include "store/board_lock.h"
 #include "store/durable_file.h"
-#include "permission/guess_throttle.h"
 
 namespace {
 

@@ -10,6 +10,9 @@
 #include <string>
 #include <vector>
 
+// The directory under BBS_DIR of the defences' and the guessing limit's records.
+constexpr char kThrottleDirName[] = "throttle/";
+
 class StateFile {
 public:
     // `stateDir` is BBS_DIR as configured; `name` the file's name.

@@ -12,7 +12,7 @@
 #include "text/hangul.h"
 #include "spam/link_count.h"
 #include "spam/posting_limit.h"
-#include "spam/spam_config.h"
+#include "config/spam_config.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "cgi_runner.h"
 #include "permission/guess_throttle.h"
 #include "scratch_site.h"
-#include "page/visitor_address.h"
+#include "config/visitor_address.h"
 
 TEST(VisitorAddress, HeaderBelievedOnlyFromATrustedProxy) {
     TrustedProxies none;

@@ -1,4 +1,4 @@
-#include "page/visitor_address.h"
+#include "config/visitor_address.h"
 
 #include <arpa/inet.h>
 #include <cstring>

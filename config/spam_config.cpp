@@ -1,4 +1,4 @@
-#include "spam/spam_config.h"
+#include "config/spam_config.h"
 
 #include <cstdio>
 #include <cstring>

@@ -33,6 +33,10 @@ std::string boardDirectory(const std::string& bbsDir, int number, bool* tooLong)
 
 bool BoardSettings::fits(const char* name) const { return dir.size() + std::strlen(name) < kConfigLineSize; }
 
+void SiteConfig::noteFault(const char* key, const char* value) {
+    faults.push_back("line " + std::to_string(lines_) + ": " + key + " " + value);
+}
+
 void SiteConfig::readLine(char* line) {
     ++lines_;
     if (line[0] == '\0' || line[0] == '#') return;
@@ -43,6 +47,7 @@ void SiteConfig::readLine(char* line) {
     char word[kConfigLineSize] = "";
     reader.takeWord(word, sizeof word, line);
     int number = 0;
+    bool understood = true;
     if (std::strcmp(word, "BASE_DIR") == 0) {
         baseDir = line;
     } else if (std::strcmp(word, "BBS_DIR") == 0) {
@@ -56,7 +61,14 @@ void SiteConfig::readLine(char* line) {
         password = line;
     } else if (std::strcmp(word, "TRUSTED_PROXY") == 0) {
         if (!mayBeCut) trustedProxies.addAll(line);
-    } else if (spam.readLine(word, line)) {
+    } else if (std::strcmp(word, "EVENT_LOG") == 0) {
+        eventLog = line;
+        if (eventLog.empty() || std::strpbrk(line, " \t")) noteFault(word, line);
+    } else if (std::strcmp(word, "STATUS_CODES") == 0) {
+        statusCodes = std::strcmp(line, "on") == 0;
+        if (!statusCodes && std::strcmp(line, "off") != 0) noteFault(word, line);
+    } else if (spam.readLine(word, line, &understood)) {
+        if (!understood) noteFault(word, line);
     } else if (boardNumberWord(word, &number)) {
         char image[kConfigLineSize] = "";
         char mail[kConfigLineSize] = "";

@@ -46,6 +46,14 @@ public:
     std::string eraseDomain;
     TrustedProxies trustedProxies;
     SpamConfig spam;
+    // EVENT_LOG: the file events are appended to; empty: none are written.
+    std::string eventLog;
+    // STATUS_CODES on: refusals and failures answer with an HTTP status
+    // other than 200 (the same page), and name no server path.
+    bool statusCodes = false;
+    // The directive lines whose value is not what their key takes ("line
+    // 12: HONEYPOT on spam"): the site is not served until they are mended.
+    std::vector<std::string> faults;
 
     // Board `number` as its lines (the last one, and any EMAIL line after it)
     // leave it.
@@ -58,6 +66,8 @@ public:
     void readLine(char* line);
 
 private:
+    void noteFault(const char* key, const char* value);
+
     // A board line with what BBS_DIR was when it was met: the directory
     // depends on the order of the lines, as does the board's address.
     struct BoardLine {

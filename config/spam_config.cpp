@@ -17,32 +17,40 @@ bool positiveNumber(const char* text, long* number) {
 
 }  // namespace
 
-bool SpamConfig::readLine(const char* key, const char* value) {
+bool SpamConfig::readLine(const char* key, const char* value, bool* understood) {
     long number = 0;
     long window = 0;
+    char extra[2] = "";
+    *understood = true;
     if (std::strcmp(key, "FORM_TOKEN") == 0) {
         char path[256] = "";
         char wait[32] = "";
-        int words = std::sscanf(value, "%255s %31s", path, wait);
+        int words = std::sscanf(value, "%255s %31s %1s", path, wait, extra);
         tokenSecretPath = words >= 1 ? path : "";
         tokenWait = kDefaultTokenWait;
         if (words == 2 && positiveNumber(wait, &number)) tokenWait = static_cast<int>(number);
         if (words == 2 && std::strcmp(wait, "0") == 0) tokenWait = 0;
+        *understood = words == 1 || (words == 2 && (positiveNumber(wait, &number) || std::strcmp(wait, "0") == 0));
     } else if (std::strcmp(key, "HONEYPOT") == 0) {
         honeypot = std::strcmp(value, "on") == 0;
+        *understood = honeypot || std::strcmp(value, "off") == 0;
     } else if (std::strcmp(key, "LINK_LIMIT") == 0) {
         linkLimit = std::strcmp(value, "0") == 0 ? 0 : (positiveNumber(value, &number) ? static_cast<int>(number) : -1);
+        *understood = linkLimit >= 0;
     } else if (std::strcmp(key, "POST_LIMIT") == 0) {
         char count[32] = "";
         char seconds[32] = "";
-        bool valid = std::sscanf(value, "%31s %31s", count, seconds) == 2 && positiveNumber(count, &number) &&
+        bool valid = std::sscanf(value, "%31s %31s %1s", count, seconds, extra) == 2 && positiveNumber(count, &number) &&
                      positiveNumber(seconds, &window) && number <= 1000;
         postLimit = valid ? static_cast<int>(number) : 0;
         postWindow = valid ? window : 0;
+        *understood = valid;
     } else if (std::strcmp(key, "DUPLICATE_CHECK") == 0) {
         duplicateWindow = positiveNumber(value, &number) ? number : 0;
+        *understood = duplicateWindow > 0;
     } else if (std::strcmp(key, "BAN_LIST") == 0) {
         banListPath = value;
+        *understood = value[0] != '\0' && !std::strpbrk(value, " \t");
     } else {
         return false;
     }

@@ -24,8 +24,10 @@ struct SpamConfig {
     std::string banListPath;
 
     // Takes the line whose first word is `key` and rest `value` when it is
-    // one of the defences' lines; false for any other key.
-    bool readLine(const char* key, const char* value);
+    // one of the defences' lines; false for any other key. `understood`
+    // is set false for a line of theirs whose value is not what it should
+    // be (a word too many, a number that is none): its defence stays off.
+    bool readLine(const char* key, const char* value, bool* understood);
 
     bool anyFormField() const { return !tokenSecretPath.empty() || honeypot; }
 };

@@ -59,7 +59,7 @@ int editPage(const PageInput& input, const SiteConfig& site, Response& response)
     const Frame& frame = board.frame;
     if (board.refusal) return errorPage(out, frame, *board.refusal);
     ChangePermission permission = comparePostedPassword(input, site, 1);
-    if (permission.decide() < 0) return denialPage(out, frame, kEditDenied);
+    if (permission.decide() < 0) return denialPage(out, frame, kEditDenied, permission, site, input);
 
     if (!board.settings.fits(kIndexName)) return errorPage(out, frame, refusal::pathTooLong());
     const std::string indexPath = board.settings.dir + kIndexName;
@@ -69,12 +69,14 @@ int editPage(const PageInput& input, const SiteConfig& site, Response& response)
     char header[kHeaderSize];
     StoreResult head = store.ReadHeader(header);
     if (head == StoreResult::NoStore || head == StoreResult::Failed) {
-        out.put("Can't open %s!!!\n", indexPath);
+        if (frame.statusCodes) response.setStatus(head == StoreResult::NoStore ? 404 : 500);
+        out.put("Can't open %s!!!\n", frame.shown(indexPath));
         return 1;
     }
     // Only a stored message is read; any other number names no record.
     char record[kRecordSize];
     if (head != StoreResult::Done || store.ReadRecord(input.message, record) != StoreResult::Done) {
+        if (frame.statusCodes) response.setStatus(404);
         out.put("There's no message %s in %s.\n", input.message, kIndexName);
         return 1;
     }
@@ -82,7 +84,8 @@ int editPage(const PageInput& input, const SiteConfig& site, Response& response)
     if (!board.settings.fits(fileName.c_str())) return errorPage(out, frame, refusal::pathTooLong());
     std::string body;
     if (store.readBody(fileName, &body) != StoreResult::Done) {
-        out.put("Can't open %s!!!\n", board.settings.dir + fileName);
+        if (frame.statusCodes) response.setStatus(500);
+        out.put("Can't open %s!!!\n", frame.shown(board.settings.dir + fileName));
         return 1;
     }
     store.unlock();

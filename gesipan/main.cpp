@@ -10,11 +10,13 @@
 //   gesipan [--conf PATH] password
 //   gesipan [--conf PATH] ban ENTRY...
 //   gesipan [--conf PATH] unban ENTRY...
+//   gesipan [--conf PATH] events [--board N] [--since TIME] [--json]
 // Exit status: 0 done and consistent, 1 problems found or left, 2 usage
 // or configuration error.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <map>
 #include <string>
 #include <sys/stat.h>
@@ -25,6 +27,7 @@
 #include "board_check.h"
 #include "board_json.h"
 #include "json_text.h"
+#include "event_table.h"
 #include "moderation.h"
 #include "store/index_format.h"
 #include "password_file.h"
@@ -56,7 +59,8 @@ const char kUsageText[] =
     "       gesipan [--conf PATH] erase [--dry-run] [--json] BOARD [N | N-M]... [--host ADDR]... [--word WORD]...\n"
     "       gesipan [--conf PATH] password\n"
     "       gesipan [--conf PATH] ban ADDRESS|ADDRESS/BITS|WORD...\n"
-    "       gesipan [--conf PATH] unban ADDRESS|ADDRESS/BITS|WORD...\n";
+    "       gesipan [--conf PATH] unban ADDRESS|ADDRESS/BITS|WORD...\n"
+    "       gesipan [--conf PATH] events [--board N] [--since TIME] [--json]\n";
 
 int usage(const char* why = nullptr) {
     if (why) std::fprintf(stderr, "gesipan: %s\n", why);
@@ -99,12 +103,20 @@ using BoardDirs = std::map<int, std::string>;
 // The boards of the configuration at `path`; false (and `error` says why)
 // when it cannot be read whole or a board's directory would not fit the
 // pages' field.
-bool readBoardDirs(const std::string& path, BoardDirs* dirs, std::string* banList, std::string* error) {
+bool readBoardDirs(const std::string& path, BoardDirs* dirs, std::string* banList, std::string* eventLog,
+                   bool* misread, std::string* error) {
     SiteConfig site = readSiteConfig(path.c_str());
     if (site.status != SiteConfig::Status::Read) {
         *error = (site.status == SiteConfig::Status::CannotOpen ? "cannot open " : "cannot read ") + path;
         return false;
     }
+    // The pages refuse to serve a site whose lines they do not understand.
+    for (const std::string& fault : site.faults) {
+        std::fprintf(stderr, "gesipan: %s, %s: not understood; the pages refuse to serve until it is mended\n",
+                     path.c_str(), terminalText(fault).c_str());
+    }
+    *eventLog = site.eventLog;
+    *misread = !site.faults.empty();
     for (const auto& board : site.boards()) {
         if (board.second.dirTooLong) {
             *error = "the directory of board " + std::to_string(board.first) + " is too long";
@@ -258,8 +270,10 @@ bool pickErased(const std::vector<std::string>& args, Selection* selection) {
     return true;
 }
 
-int moderate(const std::string& command, int board, const std::string& dir, const Moderation& moderation) {
+int moderate(const std::string& command, int board, const std::string& dir, const Moderation& moderation,
+             const std::string& eventLog) {
     ShowOptions options;
+    options.eventLog = eventLog;
     options.json = moderation.json;
     options.progress = stderr;
     BoardOwner owner(dir);
@@ -273,6 +287,8 @@ int main(int argc, char** argv) {
     std::string confPath = "GuestBook.conf";
     bool moveOrphans = false;
     Moderation moderation;
+    EventFilter eventFilter;
+    std::string since;
     std::vector<std::string> words;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
@@ -283,6 +299,12 @@ int main(int argc, char** argv) {
             confPath = arg.substr(7);
         } else if (arg == "--orphans") {
             moveOrphans = true;
+        } else if (arg == "--board" || arg == "--since") {
+            if (i + 1 >= argc) return usage((arg + " needs a value").c_str());
+            const std::string value = argv[++i];
+            if (arg == "--since") since = value;
+            if (arg == "--board" && !boardNumber(value, &eventFilter.board)) return usage("--board needs a board number");
+            eventFilter.anyBoard = eventFilter.anyBoard && arg != "--board";
         } else if (int taken = takeModerationOption(argc, argv, &i, &moderation)) {
             if (taken < 0) return kUsage;
         } else if (arg == "--help" || arg == "-h") {
@@ -299,6 +321,17 @@ int main(int argc, char** argv) {
     const std::vector<std::string> args(words.begin() + 1, words.end());
     if (moveOrphans && command != "repair") return usage("--orphans goes with repair only");
     const bool moderating = command == "list" || command == "erase";
+    const bool events = command == "events";
+    if (events) {
+        eventFilter.json = moderation.json;
+        moderation.json = false;
+        if (!args.empty()) return usage("events takes no board; use --board N");
+        if (!since.empty() && !parseSince(since, std::time(nullptr), &eventFilter.since)) {
+            return usage("--since takes 2026-12-08, 2026-12-08T15:04, 90m, 24h or 7d");
+        }
+    } else if (!since.empty() || !eventFilter.anyBoard) {
+        return usage("--board and --since go with events only");
+    }
     if (!moderationFits(command, moderation)) return kUsage;
     if (command == "password") {
         if (!args.empty()) return usage("password takes no board");
@@ -306,7 +339,7 @@ int main(int argc, char** argv) {
     }
     bool banning = command == "ban" || command == "unban";
     if (command != "check" && command != "repair" && command != "export" && command != "import" && !moderating &&
-        !banning) {
+        !banning && !events) {
         return usage(("unknown command " + command).c_str());
     }
     if ((command == "export" || command == "import" || command == "list") && args.size() != 1) {
@@ -316,8 +349,10 @@ int main(int argc, char** argv) {
 
     BoardDirs boardDirs;
     std::string banList;
+    std::string eventLog;
+    bool misread = false;
     std::string error;
-    if (!readBoardDirs(confPath, &boardDirs, &banList, &error)) {
+    if (!readBoardDirs(confPath, &boardDirs, &banList, &eventLog, &misread, &error)) {
         std::fprintf(stderr, "gesipan: %s\n", error.c_str());
         return kUsage;
     }
@@ -328,6 +363,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "gesipan: cannot enter the directory of %s: %s\n", confPath.c_str(), std::strerror(errno));
         return kUsage;
     }
+    if (events) return showEvents(eventLog, eventFilter, stdout, stderr);
     if (banning) {
         if (banList.empty()) {
             std::fprintf(stderr, "gesipan: %s has no BAN_LIST line naming the ban list\n", confPath.c_str());
@@ -339,7 +375,7 @@ int main(int argc, char** argv) {
     if (!pickBoards(boardDirs, moderating ? std::vector<std::string>(args.begin(), args.begin() + 1) : args, &boards)) {
         return kUsage;
     }
-    if (moderating) return moderate(command, boards[0], boardDirs[boards[0]], moderation);
+    if (moderating) return moderate(command, boards[0], boardDirs[boards[0]], moderation, eventLog);
 
     if (command == "export" || command == "import") {
         const int board = boards[0];
@@ -365,6 +401,7 @@ int main(int argc, char** argv) {
                                           : repairBoard(board, boardDirs[board], stdout, options);
         if (problems != 0) status = kProblems;
     }
+    if (command == "check" && misread) status = kProblems;
     if (std::fflush(stdout) != 0) return kProblems;
     return status;
 }

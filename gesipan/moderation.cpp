@@ -1,5 +1,9 @@
 #include "moderation.h"
 
+#include <ctime>
+
+#include "events/event_log.h"
+
 #include "store/board_store.h"
 #include "json_text.h"
 #include "spam/link_count.h"
@@ -196,6 +200,8 @@ int eraseMessages(int board, const std::string& dir, const Selection& selection,
         StoreResult removed = store.RemoveRecords(numbers, &erased);
         if (removed == StoreResult::Damaged) return refuse("its index is damaged (see gesipan check); repair it first");
         if (removed != StoreResult::Done) return refuse("the change could not be written; the board is as it was");
+        const std::time_t now = std::time(nullptr);
+        for (int n : numbers) logEvent(options.eventLog, Event{now, "erase", board, n, "gesipan", ""});
     }
     // Shown only now: no line claims an erase that did not happen.
     for (const Message& message : chosen) showMessage(message, board, options);

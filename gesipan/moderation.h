@@ -27,6 +27,7 @@ struct ShowOptions {
     std::FILE* out = stdout;    // the messages and the summary
     std::FILE* err = stderr;    // why a board could not be read or changed
     std::FILE* progress = nullptr;  // where a large board reports its progress
+    std::string eventLog;       // the owner's log, where an erase is written; empty: none
 };
 
 // The newest `limit` messages of the board, newest first. 0 done, 1 when

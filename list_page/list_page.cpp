@@ -10,7 +10,6 @@
 
 namespace {
 
-const Markup kPathTooLong = Markup::raw("<font color=228b22 size=3>The board's file path is too long!!!</font><br>");
 const char kColumnHeads[] =
     "<th><font size=-1>글번호</font></th><th><font size=-1>글쓴이</font></th><th><font size=-1>글쓴날짜</font></th>"
     "<th><font size=-1>읽은횟수</font></th><th><font size=-1>줄수</font></th><th><font size=-1>글제목</font></th>";
@@ -72,7 +71,7 @@ int listPage(const PageInput& input, const SiteConfig& site, Response& response)
     // first; without it the listing is read all the same.
     BoardStore store(board.settings.dir.c_str());
     store.lockForReading();
-    if (!board.settings.fits(kIndexName)) return errorPage(out, frame, kPathTooLong);
+    if (!board.settings.fits(kIndexName)) return errorPage(out, frame, refusal::pathTooLong());
     char header[kHeaderSize];
     StoreResult head = store.ReadHeader(header);
     if (head == StoreResult::NoStore || head == StoreResult::Failed) {

@@ -15,6 +15,8 @@ constexpr std::size_t kPasswordFieldSize = 256;
 // board is locked (a hash makes it slow); decide() then counts it.
 ChangePermission comparePostedPassword(const PageInput& input, const SiteConfig& site, int position);
 
-// The common error page with "Access denied." and the page's own line;
+// The common error page with "Access denied." and the page's own line
+// (403, or 429 for a visitor shut out for guessing), the refusal logged;
 // returns its status, 0.
-int denialPage(PageOut& out, const Frame& frame, const char* ownLine);
+int denialPage(PageOut& out, const Frame& frame, const char* ownLine, const ChangePermission& permission,
+               const SiteConfig& site, const PageInput& input);

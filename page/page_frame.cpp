@@ -1,15 +1,29 @@
 #include "page/page_frame.h"
 
 #include "page/html_escape.h"
+#include "page/response.h"
+
+std::string Frame::shown(const std::string& path) const {
+    if (!statusCodes) return path;
+    std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
 
 PageBoard pageBoard(const SiteConfig& site, int number) {
     PageBoard board;
     board.settings = site.board(number);
-    board.frame = Frame{site.baseDir, number, board.settings.email, board.settings.titleImage};
+    board.frame = Frame{site.baseDir, number, board.settings.email, board.settings.titleImage, site.statusCodes};
     if (site.status != SiteConfig::Status::Read) {
-        board.refusal = Markup::raw("<font color=228b22 size=3>Can't open 'GuestBook.conf'!!!</font><br>");
+        board.refusal = Refusal{Markup::raw("<font color=228b22 size=3>Can't open 'GuestBook.conf'!!!</font><br>"), 500};
+    } else if (!site.faults.empty()) {
+        // Which line, not what it says: the owner's gesipan check shows that.
+        const std::string line = site.faults.front().substr(0, site.faults.front().find(':'));
+        board.refusal = Refusal{Markup::raw("<font color=228b22 size=3>'GuestBook.conf', " + escapeHtml(line.data(), line.size()) +
+                                            ", is not understood!!!</font><br>"),
+                                500};
     } else if (board.settings.dirTooLong) {
-        board.refusal = Markup::raw("<font color=228b22 size=3>The board directory in 'GuestBook.conf' is too long!!!</font><br>");
+        board.refusal =
+            Refusal{Markup::raw("<font color=228b22 size=3>The board directory in 'GuestBook.conf' is too long!!!</font><br>"), 500};
     }
     return board;
 }
@@ -95,8 +109,9 @@ int noticePage(PageOut& out, const Frame& frame, const Markup& message, const ch
     return status;
 }
 
-int errorPage(PageOut& out, const Frame& frame, const Markup& message, int status) {
-    return noticePage(out, frame, message, "BoadNum", status);
+int errorPage(PageOut& out, const Frame& frame, const Refusal& refusal, int status) {
+    if (frame.statusCodes) out.response().setStatus(refusal.http);
+    return noticePage(out, frame, refusal.message, "BoadNum", status);
 }
 
 namespace refusal {
@@ -104,19 +119,22 @@ namespace refusal {
 namespace {
 
 // A message line of the error page around `text`, escaped.
-Markup line(const char* before, const std::string& text, const char* after) {
-    return Markup::raw(std::string("<font color=228b22 size=3>") + before + escapeHtml(text.data(), text.size()) + after +
-                       "</font><br>");
+Refusal line(const char* before, const std::string& text, const char* after, int http) {
+    return Refusal{Markup::raw(std::string("<font color=228b22 size=3>") + before + escapeHtml(text.data(), text.size()) +
+                               after + "</font><br>"),
+                   http};
 }
 
 }  // namespace
 
-Markup pathTooLong() { return line("The board's file path is too long!!!", "", ""); }
-Markup noSuchMessage(int number) { return line("There is no message ", std::to_string(number), " on this board!!!"); }
-Markup cantOpen(const std::string& path) { return line("Can't open ", path, "."); }
-Markup cantWrite(const std::string& path) { return line("Can't write ", path, "."); }
-Markup damagedIndex(const std::string& path) { return line("The index file ", path, " is damaged!!!"); }
-Markup boardLocked() { return line("The board is locked and cannot be changed now!!!", "", ""); }
+Refusal pathTooLong() { return line("The board's file path is too long!!!", "", "", 500); }
+Refusal noSuchMessage(int number) { return line("There is no message ", std::to_string(number), " on this board!!!", 404); }
+Refusal cantOpen(const Frame& frame, const std::string& path) { return line("Can't open ", frame.shown(path), ".", 500); }
+Refusal cantWrite(const Frame& frame, const std::string& path) { return line("Can't write ", frame.shown(path), ".", 500); }
+Refusal damagedIndex(const Frame& frame, const std::string& path) {
+    return line("The index file ", frame.shown(path), " is damaged!!!", 500);
+}
+Refusal boardLocked() { return line("The board is locked and cannot be changed now!!!", "", "", 503); }
 
 }  // namespace refusal
 

@@ -18,6 +18,19 @@ struct Frame {
     int board = 0;
     std::string email;    // the footer's address
     std::string titleImage;
+    // STATUS_CODES on: refusals answer with their HTTP status, and the
+    // pages name a board's files without the server's directories.
+    bool statusCodes = false;
+
+    // `path` as a page may show it.
+    std::string shown(const std::string& path) const;
+};
+
+// Why a page refuses: the error page's message, and the HTTP status it
+// answers with when STATUS_CODES is on.
+struct Refusal {
+    Markup message;
+    int http = 500;
 };
 
 // The board a page is about, as the configuration sets it, and the
@@ -26,7 +39,7 @@ struct Frame {
 struct PageBoard {
     BoardSettings settings;
     Frame frame;
-    std::optional<Markup> refusal;
+    std::optional<Refusal> refusal;
 };
 PageBoard pageBoard(const SiteConfig& site, int number);
 
@@ -56,17 +69,17 @@ void listingLink(PageOut& out, const Frame& frame, const char* boardKey);
 // removal notice. Returns `status`, the page's.
 int noticePage(PageOut& out, const Frame& frame, const Markup& message, const char* boardKey, int status);
 
-// The common error page with `message` (the page's own markup); returns `status`.
-int errorPage(PageOut& out, const Frame& frame, const Markup& message, int status = 1);
+// The common error page with the refusal's message; returns `status`.
+int errorPage(PageOut& out, const Frame& frame, const Refusal& refusal, int status = 1);
 
 // The error page's messages that more than one page gives.
 namespace refusal {
-Markup pathTooLong();
-Markup noSuchMessage(int number);
-Markup cantOpen(const std::string& path);
-Markup cantWrite(const std::string& path);
-Markup damagedIndex(const std::string& path);
-Markup boardLocked();
+Refusal pathTooLong();
+Refusal noSuchMessage(int number);
+Refusal cantOpen(const Frame& frame, const std::string& path);
+Refusal cantWrite(const Frame& frame, const std::string& path);
+Refusal damagedIndex(const Frame& frame, const std::string& path);
+Refusal boardLocked();
 }  // namespace refusal
 
 // One message as its header table and body table show it.

@@ -20,6 +20,10 @@ public:
     // Throws std::bad_alloc when memory runs out.
     void append(const char* data, std::size_t length);
 
+    // Puts a "Status:" header line before every other byte (the first
+    // call's status holds); without one the server answers 200.
+    void setStatus(int code);
+
     // The page stops short of memory: what was printed goes out, then a
     // bare message line.
     void markOutOfMemory() { outOfMemory_ = true; }
@@ -43,5 +47,6 @@ public:
 private:
     std::string bytes_;
     bool outOfMemory_ = false;
+    bool statusSet_ = false;
     std::vector<std::function<void()>> afterSending_;
 };

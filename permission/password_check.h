@@ -30,6 +30,9 @@ public:
     // 1 when the client is not shut out and the password matched; else -1.
     int decide();
 
+    // The client was shut out for guessing: no password was compared.
+    bool shutOut() const { return shutOut_; }
+
 private:
     std::string stateDir_;
     std::string visitor_;

@@ -7,6 +7,7 @@
 
 #include "page/change_guard.h"
 #include "page/html_escape.h"
+#include "page/page_events.h"
 #include "page/page_frame.h"
 #include "page/spam_form_fields.h"
 #include "spam/spam_check.h"
@@ -16,13 +17,13 @@ namespace {
 
 constexpr char kEditDenied[] = "<font color=454545 size=-1>손님은 수정하기 권한이 없습니다.</font><br>";
 
-Markup tooLongMessage() {
+Refusal tooLongMessage() {
     char message[256];
     std::snprintf(message, sizeof message,
                   "<font color=228b22 size=3>글이 너무 깁니다. %d kB까지만 올릴 수 있습니다!!!<br>"
                   "The message is too long: at most %d kB may be posted!!!</font><br>",
                   kMaxFormBody / 1024, kMaxFormBody / 1024);
-    return Markup::raw(message);
+    return Refusal{Markup::raw(message), 413};
 }
 
 Post postOf(const PageInput& input, const SiteConfig& site) {
@@ -44,6 +45,7 @@ Post postOf(const PageInput& input, const SiteConfig& site) {
 }
 
 int printMissingFieldsPage(PageOut& out, const Frame& frame) {
+    if (frame.statusCodes) out.response().setStatus(400);
     pageHead(out, kVersion, "white");
     out.put("<center>\n");
     out.put("<img border=0 src=%sImage/%s><br><br>\n", frame.baseDir, frame.titleImage);
@@ -58,8 +60,8 @@ int printMissingFieldsPage(PageOut& out, const Frame& frame) {
     return 0;
 }
 
-// The defences the configuration turns on; the refusal's message, or none.
-std::optional<Markup> spamRefusal(const PageInput& input, const SiteConfig& site, const BoardSettings& board) {
+// The defences the configuration turns on; the refusal, or none.
+std::optional<Refusal> spamRefusal(const PageInput& input, const SiteConfig& site, const BoardSettings& board) {
     // No board line: storing refuses it, and nothing is counted for it.
     if (board.dir.empty()) return std::nullopt;
     PostedForm form;
@@ -72,9 +74,11 @@ std::optional<Markup> spamRefusal(const PageInput& input, const SiteConfig& site
     const std::string* honeypot = input.postedNamed(kHoneypotField, 6);
     form.token = token ? token->c_str() : nullptr;
     form.honeypot = honeypot ? honeypot->c_str() : nullptr;
-    SpamVerdict verdict = checkPostedForm(site.spam, site.bbsDir.c_str(), input.now, form);
+    const char* defence = nullptr;
+    SpamVerdict verdict = checkPostedForm(site.spam, site.bbsDir.c_str(), input.now, form, &defence);
     if (verdict == SpamVerdict::Pass) return std::nullopt;
-    return Markup::raw(refusalMessage(verdict));
+    logPageEvent(site, input, "refused", input.message == -1 ? 0 : input.message, defence ? defence : "");
+    return Refusal{Markup::raw(refusalMessage(verdict)), verdict == SpamVerdict::Wait ? 429 : 403};
 }
 
 void printStoredMessage(PageOut& out, const Frame& frame, const Post& post, const StoredPost& stored) {
@@ -114,18 +118,28 @@ int savePage(const PageInput& input, const SiteConfig& site, Response& response)
         return printMissingFieldsPage(out, frame);
     }
     // An edit needs the site password as the sixth posted value.
-    if (input.message != -1 && comparePostedPassword(input, site, 6).decide() < 0) {
-        return denialPage(out, frame, kEditDenied);
+    if (input.message != -1) {
+        ChangePermission permission = comparePostedPassword(input, site, 6);
+        if (permission.decide() < 0) return denialPage(out, frame, kEditDenied, permission, site, input);
     }
     if (auto refusal = spamRefusal(input, site, board.settings)) return errorPage(out, frame, *refusal);
     BoardStore store(board.settings.dir.c_str(), BoardStore::AfterCommit::ByCaller);
-    const StoredPost stored = storePost(post, board.settings, site, store, input.now);
+    const StoredPost stored = storePost(post, board.settings, frame, site, store, input.now);
     if (!stored.bareLine.empty()) {
+        if (frame.statusCodes) response.setStatus(500);
         out.put("Can't open %s.\n", stored.bareLine);
         return 1;
     }
-    if (!stored.done) return errorPage(out, frame, stored.refusal);
+    if (!stored.done) {
+        if (stored.refusedBy == "damaged index") {
+            logPageEvent(site, input, "damaged", 0, "index");
+        } else if (!stored.refusedBy.empty()) {
+            logPageEvent(site, input, "refused", 0, stored.refusedBy);
+        }
+        return errorPage(out, frame, stored.refusal);
+    }
     response.deferAfterSending(store.takeCommittedChange());
+    logPageEvent(site, input, input.message == -1 ? "post" : "edit", stored.number);
     printStoredMessage(out, frame, post, stored);
     return 0;
 }

@@ -5,6 +5,7 @@
 
 #include "page/exchange.h"
 #include "page/html_out.h"
+#include "page/page_frame.h"
 #include "store/index_format.h"
 
 class BoardStore;
@@ -31,11 +32,14 @@ struct StoredPost {
     bool done = false;
     char record[kRecordSize] = {};
     std::string body;
-    Markup refusal;
+    Refusal refusal;
     std::string bareLine;
+    // For the owner's log: the message stored, or what refused it.
+    int number = 0;
+    std::string refusedBy;
 };
 
 // Stores `post` in `board`'s store (a new message or a replaced one), under
 // the board's lock; the committed change is left in `store`.
-StoredPost storePost(const Post& post, const BoardSettings& board, const SiteConfig& site, BoardStore& store,
-                     std::time_t now);
+StoredPost storePost(const Post& post, const BoardSettings& board, const Frame& frame, const SiteConfig& site,
+                     BoardStore& store, std::time_t now);

@@ -17,9 +17,9 @@ constexpr int kHighestBoard = 9999;
 constexpr int kMaxLineCount = 9999;
 constexpr int kMaxFileSerial = 999999999;
 
-const Markup kNoBoard = Markup::raw("<font color=228b22 size=3>There is no board number like that!!!</font><br>");
-const Markup kBoardFull =
-    Markup::raw("<font color=228b22 size=3>This board is full: no more messages can be posted!!!</font><br>");
+const Refusal kNoBoard = {Markup::raw("<font color=228b22 size=3>There is no board number like that!!!</font><br>"), 404};
+const Refusal kBoardFull = {
+    Markup::raw("<font color=228b22 size=3>This board is full: no more messages can be posted!!!</font><br>"), 403};
 
 int countLines(const std::string& body) {
     int lines = 1;
@@ -58,28 +58,30 @@ void fillRecord(char* record, const Post& post, bool newMessage, int number, int
     putText(record, field::Subject, post.texts[3]->c_str());
 }
 
-StoredPost refused(Markup message) {
+StoredPost refused(Refusal refusal, const char* by = "") {
     StoredPost stored;
-    stored.refusal = std::move(message);
+    stored.refusal = std::move(refusal);
+    stored.refusedBy = by;
     return stored;
 }
 
 // The page that tells why a change was not stored, or none.
-StoredPost checkStored(StoredPost stored, StoreResult result, const BoardSettings& board) {
+StoredPost checkStored(StoredPost stored, StoreResult result, const BoardSettings& board, const Frame& frame) {
     const std::string indexPath = board.dir + kIndexName;
     if (result == StoreResult::Done) {
         stored.done = true;
+        stored.number = fieldNumber(stored.record, field::TextNum);
         return stored;
     }
-    if (result == StoreResult::Damaged) return refused(refusal::damagedIndex(indexPath));
-    if (result != StoreResult::BodyFailed) return refused(refusal::cantWrite(indexPath));
+    if (result == StoreResult::Damaged) return refused(refusal::damagedIndex(frame, indexPath), "damaged index");
+    if (result != StoreResult::BodyFailed) return refused(refusal::cantWrite(frame, indexPath));
     StoredPost failed;
-    failed.bareLine = board.dir + fieldText(stored.record, field::FileName);
+    failed.bareLine = frame.shown(board.dir + fieldText(stored.record, field::FileName));
     return failed;
 }
 
-StoredPost storeNewMessage(const Post& post, const BoardSettings& board, const SiteConfig& site, BoardStore& store,
-                           std::time_t now, char* header, bool fresh) {
+StoredPost storeNewMessage(const Post& post, const BoardSettings& board, const Frame& frame, const SiteConfig& site,
+                           BoardStore& store, std::time_t now, char* header, bool fresh) {
     StoredPost stored;
     const int count = fieldNumber(header, field::TextCount);
     const int serial = fieldNumber(header, field::FileSerial);
@@ -96,53 +98,53 @@ StoredPost storeNewMessage(const Post& post, const BoardSettings& board, const S
     if (site.spam.duplicateWindow > 0) {
         fingerprint = bodyFingerprint(post.texts[4]->c_str());
         if (isRecentBody(site.bbsDir.c_str(), post.board, fingerprint, now, site.spam.duplicateWindow)) {
-            return refused(Markup::raw(refusalMessage(SpamVerdict::Duplicate)));
+            return refused(Refusal{Markup::raw(refusalMessage(SpamVerdict::Duplicate)), 403}, "duplicate_check");
         }
     }
     const StoreResult result = store.AppendRecord(header, stored.record, stored.body, fresh);
-    stored = checkStored(std::move(stored), result, board);
+    stored = checkStored(std::move(stored), result, board, frame);
     if (stored.done && !fingerprint.empty()) {
         rememberBody(site.bbsDir.c_str(), post.board, fingerprint, now, site.spam.duplicateWindow);
     }
     return stored;
 }
 
-StoredPost replaceMessage(const Post& post, const BoardSettings& board, BoardStore& store) {
+StoredPost replaceMessage(const Post& post, const BoardSettings& board, const Frame& frame, BoardStore& store) {
     StoredPost stored;
     StoreResult read = store.ReadRecord(post.message, stored.record);
-    if (read == StoreResult::Failed) return refused(refusal::cantOpen(board.dir + kIndexName));
+    if (read == StoreResult::Failed) return refused(refusal::cantOpen(frame, board.dir + kIndexName));
     if (read != StoreResult::Done) return refused(refusal::noSuchMessage(post.message));
     fillRecord(stored.record, post, false, 0, 0);
     stored.body = bodyFileBytes(*post.texts[4]);
     const StoreResult result = store.RewriteRecord(post.message, stored.record, stored.body);
-    return checkStored(std::move(stored), result, board);
+    return checkStored(std::move(stored), result, board, frame);
 }
 
 }  // namespace
 
-StoredPost storePost(const Post& post, const BoardSettings& board, const SiteConfig& site, BoardStore& store,
-                     std::time_t now) {
+StoredPost storePost(const Post& post, const BoardSettings& board, const Frame& frame, const SiteConfig& site,
+                     BoardStore& store, std::time_t now) {
     if (post.board < kLowestBoard || post.board > kHighestBoard) return refused(kNoBoard);
     if (!board.fits(kIndexName)) return refused(refusal::pathTooLong());
     const std::string indexPath = board.dir + kIndexName;
     switch (store.lockForChange()) {
         case StoreResult::Done: break;
         case StoreResult::NoBoard: return refused(kNoBoard);
-        case StoreResult::NoStore: return refused(refusal::cantOpen(indexPath));
+        case StoreResult::NoStore: return refused(refusal::cantOpen(frame, indexPath));
         case StoreResult::LockFailed: return refused(refusal::boardLocked());
-        default: return refused(refusal::cantWrite(indexPath));
+        default: return refused(refusal::cantWrite(frame, indexPath));
     }
     char header[kHeaderSize] = {};
     StoreResult head = store.ReadHeader(header);
     const bool fresh = head == StoreResult::NoStore && post.message == -1;
-    if (head == StoreResult::Failed || (head == StoreResult::NoStore && !fresh)) return refused(refusal::cantOpen(indexPath));
-    if (head == StoreResult::Damaged) return refused(refusal::damagedIndex(indexPath));
+    if (head == StoreResult::Failed || (head == StoreResult::NoStore && !fresh)) return refused(refusal::cantOpen(frame, indexPath));
+    if (head == StoreResult::Damaged) return refused(refusal::damagedIndex(frame, indexPath), "damaged index");
     // Appending to a store whose length disagrees with its count would put
     // the record where no reader finds it.
     if (!fresh && (!store.hasStoreLength() || fieldNumber(header, field::FileSerial) < 0)) {
-        return refused(refusal::damagedIndex(indexPath));
+        return refused(refusal::damagedIndex(frame, indexPath), "damaged index");
     }
     if (fresh) std::memset(header, 0, sizeof header);
-    if (post.message == -1) return storeNewMessage(post, board, site, store, now, header, fresh);
-    return replaceMessage(post, board, store);
+    if (post.message == -1) return storeNewMessage(post, board, frame, site, store, now, header, fresh);
+    return replaceMessage(post, board, frame, store);
 }

@@ -58,7 +58,9 @@ int showPage(const PageInput& input, const SiteConfig& site, Response& response)
     char header[kHeaderSize];
     StoreResult head = store.ReadHeader(header);
     if (head == StoreResult::NoStore || head == StoreResult::Failed) {
-        out.put("Can't open %s.", indexPath);
+        // An empty board has no index yet.
+        if (frame.statusCodes) response.setStatus(head == StoreResult::NoStore ? 404 : 500);
+        out.put("Can't open %s.", frame.shown(indexPath));
         return 1;
     }
     // A header that cannot be read whole holds no count, so no record.
@@ -80,20 +82,21 @@ int showPage(const PageInput& input, const SiteConfig& site, Response& response)
         if (!board.settings.fits(fileName.c_str())) return errorPage(out, frame, refusal::pathTooLong());
         bodyPath = board.settings.dir + fileName;
         StoreResult bodyRead = store.readBody(fileName, &body);
-        if (bodyRead == StoreResult::Failed) return errorPage(out, frame, refusal::cantOpen(bodyPath));
+        if (bodyRead == StoreResult::Failed) return errorPage(out, frame, refusal::cantOpen(frame, bodyPath));
         bodyFound = bodyRead == StoreResult::Done;
         // The body is read before the count is raised: a reading that
         // fails is not counted. A body file that is not there still is.
         if (counting) read = store.BumpReadCount(shown, record);
     }
-    if (read != StoreResult::Done) return errorPage(out, frame, refusal::cantWrite(store.indexPath()));
+    if (read != StoreResult::Done) return errorPage(out, frame, refusal::cantWrite(frame, store.indexPath()));
     response.deferAfterSending(store.takeCommittedChange());
     store.unlock();
 
     if (!bodyFound) {
+        if (frame.statusCodes) response.setStatus(500);
         out.put("<html>\n");
         out.put("<body>\n");
-        out.put("%s is not found!!!\n", bodyPath);
+        out.put("%s is not found!!!\n", frame.shown(bodyPath));
         out.put("</body>\n");
         out.put("</html>\n");
         return 1;

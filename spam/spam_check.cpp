@@ -46,24 +46,34 @@ int linksIn(const PostedForm& form) {
 
 }  // namespace
 
-SpamVerdict checkPostedForm(const SpamConfig& config, const char* stateDir, std::time_t now, const PostedForm& form) {
+SpamVerdict checkPostedForm(const SpamConfig& config, const char* stateDir, std::time_t now, const PostedForm& form,
+                            const char** defence) {
+    const char* unused = nullptr;
+    const char*& by = defence ? *defence : unused;
+    by = "honeypot";
     if (config.honeypot && form.honeypot && form.honeypot[0]) return SpamVerdict::SendAgain;
+    by = "form_token";
     bool tokenOn = !config.tokenSecretPath.empty();
     if (tokenOn) {
         TokenVerdict token = checkToken(config, now, form);
         if (token == TokenVerdict::TooSoon) return SpamVerdict::Wait;
         if (token != TokenVerdict::Valid) return SpamVerdict::SendAgain;
     }
+    by = "link_limit";
     if (config.linkLimit >= 0 && linksIn(form) > config.linkLimit) return SpamVerdict::TooManyLinks;
+    by = "ban_list";
     if (!config.banListPath.empty() && isBanned(config, form)) return SpamVerdict::Banned;
+    by = "post_limit";
     if (form.newPost && config.postLimit > 0 &&
         !allowPost(stateDir, form.visitor, now, config.postLimit, config.postWindow)) {
         return SpamVerdict::Wait;
     }
     // Last, so a form refused above may be sent again once mended.
+    by = "form_token";
     if (tokenOn && form.token && useFormToken(stateDir, now, form.token) == TokenVerdict::Used) {
         return SpamVerdict::SendAgain;
     }
+    by = nullptr;
     return SpamVerdict::Pass;
 }
 

@@ -202,26 +202,35 @@ TEST(Hangul, EverySyllableAsTheCLibrarysCodePage949) {
 
 TEST(SpamConfig, LinesTurnDefencesOnAndMistypedOnesLeaveThemOff) {
     SpamConfig config;
+    bool understood = false;
+    // Whether the line was understood; a defence's line either way.
+    auto take = [&](const char* key, const char* value) {
+        EXPECT_TRUE(config.readLine(key, value, &understood)) << key;
+        return understood;
+    };
     EXPECT_FALSE(config.anyFormField());
-    EXPECT_TRUE(config.readLine("FORM_TOKEN", "/srv/secret/form.key 5"));
+    EXPECT_TRUE(take("FORM_TOKEN", "/srv/secret/form.key 5"));
     EXPECT_EQ(config.tokenSecretPath, "/srv/secret/form.key");
     EXPECT_EQ(config.tokenWait, 5);
-    config.readLine("FORM_TOKEN", "/k");
+    EXPECT_TRUE(take("FORM_TOKEN", "/k"));
     EXPECT_EQ(config.tokenWait, kDefaultTokenWait);
-    config.readLine("POST_LIMIT", "5 600");
+    EXPECT_FALSE(take("FORM_TOKEN", "/k 5 seconds"));
+    EXPECT_TRUE(take("POST_LIMIT", "5 600"));
     EXPECT_EQ(config.postLimit, 5);
     EXPECT_EQ(config.postWindow, 600);
-    config.readLine("POST_LIMIT", "five");
+    EXPECT_FALSE(take("POST_LIMIT", "five"));
     EXPECT_EQ(config.postLimit, 0);
-    config.readLine("LINK_LIMIT", "3");
+    EXPECT_TRUE(take("LINK_LIMIT", "3"));
     EXPECT_EQ(config.linkLimit, 3);
-    config.readLine("LINK_LIMIT", "-2");
+    EXPECT_FALSE(take("LINK_LIMIT", "-2"));
     EXPECT_EQ(config.linkLimit, -1);
-    config.readLine("HONEYPOT", "off");
+    EXPECT_TRUE(take("HONEYPOT", "off"));
     EXPECT_FALSE(config.honeypot);
-    config.readLine("HONEYPOT", "on");
+    EXPECT_TRUE(take("HONEYPOT", "on"));
     EXPECT_TRUE(config.honeypot);
-    config.readLine("DUPLICATE_CHECK", "86400");
+    EXPECT_FALSE(take("HONEYPOT", "on   spam out"));
+    EXPECT_FALSE(config.honeypot);
+    EXPECT_TRUE(take("DUPLICATE_CHECK", "86400"));
     EXPECT_EQ(config.duplicateWindow, 86400);
-    EXPECT_FALSE(config.readLine("BASE_DIR", "/"));
+    EXPECT_FALSE(config.readLine("BASE_DIR", "/", &understood));
 }

@@ -7,7 +7,7 @@ set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 root="$(cd "$here/../.." && pwd)"
 # The shared code the pages and the tool link, a folder per concern.
-shared_dirs=(text store config permission spam page)
+shared_dirs=(text store config permission spam events page)
 mkdir -p "${1:?build directory}"; build="$(cd "$1" && pwd)"
 target="${2:-}"
 seconds="${3:-15}"

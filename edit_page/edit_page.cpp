@@ -39,15 +39,7 @@ void printEditForm(PageOut& out, const Frame& frame, const PageInput& input, con
     // SavePage checks the password of an edit: it travels back as the sixth value.
     out.put("<input type=hidden name=password value=\"%s\">\n", attributeValue(password.c_str()));
     printSpamFields(out, site.spam, frame.board, input.now);
-    out.put("</td></tr></table>\n");
-    out.put("<br>\n");
-    out.put("<center>\n");
-    out.put("<input type=submit value=\"글 올리기\">\n");
-    out.put("<input type=reset value=\"취소하기\">\n");
-    out.put("</center>\n");
-    out.put("</form>\n");
-    out.put("<br>\n");
-    out.put("</center>\n");
+    formButtons(out);
     footer(out, frame, Footer::Form, kFormVersion);
 }
 

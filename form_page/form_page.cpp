@@ -20,15 +20,7 @@ int formPage(const PageInput& input, const SiteConfig& site, Response& response)
     out.put("<tr><td>Subject</td><td><input type=text name=subject value=\"\" size=60 maxlength=60></td></tr>\n");
     out.put("<tr><td>Comment</td><td><textarea type=text name=body cols=70 rows=10></textarea>\n");
     printSpamFields(out, site.spam, frame.board, input.now);
-    out.put("</td></tr></table>\n");
-    out.put("<br>\n");
-    out.put("<center>\n");
-    out.put("<input type=submit value=\"글 올리기\">\n");
-    out.put("<input type=reset value=\"취소하기\">\n");
-    out.put("</center>\n");
-    out.put("</form>\n");
-    out.put("<br>\n");
-    out.put("</center>\n");
+    formButtons(out);
     footer(out, frame, Footer::Form);
     return 0;
 }

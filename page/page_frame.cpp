@@ -55,6 +55,18 @@ void titleBlock(PageOut& out, const Frame& frame, TitleLayout layout) {
     out.put("<center>\n");
 }
 
+void formButtons(PageOut& out) {
+    out.put("</td></tr></table>\n");
+    out.put("<br>\n");
+    out.put("<center>\n");
+    out.put("<input type=submit value=\"글 올리기\">\n");
+    out.put("<input type=reset value=\"취소하기\">\n");
+    out.put("</center>\n");
+    out.put("</form>\n");
+    out.put("<br>\n");
+    out.put("</center>\n");
+}
+
 namespace {
 
 // The four credit lines; the first opens the font element that the footer

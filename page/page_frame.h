@@ -51,6 +51,10 @@ void pageHead(PageOut& out, const char* version, const char* bodyColour);
 enum class TitleLayout { Listing, Form };
 void titleBlock(PageOut& out, const Frame& frame, TitleLayout layout);
 
+// The end of the compose and edit forms: their table closed, the two
+// buttons, the form closed.
+void formButtons(PageOut& out);
+
 // The rule, the credit lines and the mail link, to the end of the page.
 enum class Footer {
     Notice,   // the notice pages and the stored message

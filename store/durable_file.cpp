@@ -21,19 +21,6 @@ int openNoFollow(const char* path, int flags, mode_t mode) {
     }
 }
 
-int readAt(int fd, void* data, std::size_t size, off_t offset) {
-    char* p = static_cast<char*>(data);
-    std::size_t done = 0;
-    while (done < size) {
-        ssize_t got = ::pread(fd, p + done, size - done, offset + static_cast<off_t>(done));
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return -1;
-        if (got == 0) return 0;
-        done += static_cast<std::size_t>(got);
-    }
-    return 1;
-}
-
 long readAtMost(int fd, void* data, std::size_t size, off_t offset) {
     char* p = static_cast<char*>(data);
     std::size_t done = 0;
@@ -45,6 +32,12 @@ long readAtMost(int fd, void* data, std::size_t size, off_t offset) {
         done += static_cast<std::size_t>(got);
     }
     return static_cast<long>(done);
+}
+
+int readAt(int fd, void* data, std::size_t size, off_t offset) {
+    long got = readAtMost(fd, data, size, offset);
+    if (got < 0) return -1;
+    return static_cast<std::size_t>(got) == size ? 1 : 0;
 }
 
 int writeAt(int fd, const void* data, std::size_t size, off_t offset) {

@@ -10,6 +10,7 @@
 //   gesipan [--conf PATH] password
 //   gesipan [--conf PATH] ban ENTRY...
 //   gesipan [--conf PATH] unban ENTRY...
+//   gesipan --version
 // Exit status: 0 done and consistent, 1 problems found or left, 2 usage
 // or configuration error.
 #include <cerrno>
@@ -46,7 +47,8 @@ const char kUsageText[] =
     "       gesipan [--conf PATH] erase [--dry-run] [--json] BOARD [N | N-M]... [--host ADDR]... [--word WORD]...\n"
     "       gesipan [--conf PATH] password\n"
     "       gesipan [--conf PATH] ban ADDRESS|ADDRESS/BITS|WORD...\n"
-    "       gesipan [--conf PATH] unban ADDRESS|ADDRESS/BITS|WORD...\n";
+    "       gesipan [--conf PATH] unban ADDRESS|ADDRESS/BITS|WORD...\n"
+    "       gesipan --version\n";
 
 int usage(const char* why = nullptr) {
     if (why) std::fprintf(stderr, "gesipan: %s\n", why);
@@ -254,6 +256,9 @@ int main(int argc, char** argv) {
             if (taken < 0) return kUsage;
         } else if (arg == "--help" || arg == "-h") {
             std::fputs(kUsageText, stdout);
+            return kDone;
+        } else if (arg == "--version") {
+            std::printf("gesipan %s\n", GESIPAN_VERSION);
             return kDone;
         } else if (arg.size() > 1 && arg[0] == '-' && (arg[1] < '0' || arg[1] > '9')) {
             return usage(("unknown option " + arg).c_str());

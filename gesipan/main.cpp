@@ -239,7 +239,7 @@ int moderate(const std::string& command, int board, const std::string& dir, cons
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string confPath = "GuestBook.conf";
+    std::string confPath = GESIPAN_DEFAULT_CONF;
     bool moveOrphans = false;
     Moderation moderation;
     std::vector<std::string> words;

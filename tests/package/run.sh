@@ -176,7 +176,7 @@ grep -qi '^content-type: text/html; charset=EUC-KR' "$scratch/head" || fail "the
 policy=$(sed -n 's/.*"Content-Security-Policy" => "\([^"]*\)".*/\1/p' "$repo/deploy/lighttpd.conf.in")
 grep -qF "content-security-policy: $policy" <(tr -d '\r' <"$scratch/head" | sed 's/^Content-Security-Policy/content-security-policy/') ||
   fail "the policy differs from deploy/lighttpd.conf.in's"
-for path in /cgi-bin/GuestBook.conf /cgi-bin/gesipan /Image/../cgi-bin/ListPage.exe /Image/x.png; do
+for path in /cgi-bin/GuestBook.conf /cgi-bin/gesipan /cgi-bin/ /cgi-bin/ListPage.exe.bak /Image/x.png /Image/; do
   code=$(fetch "$path")
   [ "$code" = 403 ] || [ "$code" = 404 ] || fail "$path answered $code"
 done

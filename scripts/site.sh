@@ -352,6 +352,12 @@ tools="$root/bin"
 
 conf="$root/cgi-bin/GuestBook.conf"
 password=""
+say_password() {
+  [ -n "$password" ] || return 0
+  echo "Editing and erasing password (shown only now): $password"
+  echo "  change it with: $root/bin/gesipan --conf $conf password"
+  password=""
+}
 if [ ! -e "$conf" ]; then
   # Letters and digits drawn from a bounded read: no reader stops early.
   while [ ${#password} -lt 10 ]; do
@@ -376,6 +382,9 @@ CONF
   umask "$umask_was"
   # Kept in the file as its crypt hash only.
   printf '%s\n%s\n' "$password" "$password" | "$tools/gesipan" --conf "$conf" password >/dev/null
+  # Said last, below the build's output; also when the run stops before
+  # serving, since only its hash is kept.
+  trap say_password EXIT
 fi
 if [ -L "$conf" ]; then
   echo "site: $conf is a symbolic link; make it a plain file" >&2
@@ -533,6 +542,7 @@ start_pages() {
 server_pid=""
 stop_site() {
   trap - EXIT INT TERM
+  say_password
   [ -z "$server_pid" ] || kill -TERM -- "-$server_pid" 2>/dev/null || true
   if [ -n "$pages_group" ]; then
     kill -TERM -- "-$pages_pid" 2>/dev/null || true
@@ -556,10 +566,7 @@ pages="the FastCGI responder"
 [ "$mode" = cgi ] && pages="one program per request"
 echo "Serving with $server, $pages"
 # Last, below the build's output, where the owner looks.
-if [ -n "$password" ]; then
-  echo "Editing and erasing password (shown only now): $password"
-  echo "  change it with: $root/bin/gesipan --conf $conf password"
-fi
+say_password
 if ! tr -d '\r' <"$conf" | awk '$1 == "EMAIL" { email = $2 } END { exit !(email != "" && email != "admin@localhost") }'; then
   echo "Every page's footer shows the EMAIL line of $conf: set your own address there (read on the next request)."
 fi

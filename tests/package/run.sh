@@ -196,6 +196,59 @@ grep -q Packaged "$scratch/body" || fail "the post is not listed"
 [ "$(fetch "/cgi-bin/EditPage.exe?BoardNum=1&TextNum=1" "password=$password")" = 200 ] && grep -q '<textarea' "$scratch/body" ||
   fail "the initial password does not open the edit form"
 
+# The other servers' pieces: lighttpd's serves the same page from the same
+# responder; Apache's passes its own configuration test.
+other_port() {
+  local p
+  for _ in $(seq 50); do
+    p=$((20000 + RANDOM % 12000))
+    [ "$p" != "$port" ] && ! (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null && break
+  done
+  echo "$p"
+}
+if command -v lighttpd >/dev/null; then
+  lighttpd_port=$(other_port)
+  mkdir "$scratch/empty"
+  printf '%s\n' "server.document-root = \"$scratch/empty\"" 'server.bind = "127.0.0.1"' \
+    "server.port = $lighttpd_port" 'server.username = "www-data"' 'server.groupname = "www-data"' \
+    'include "/etc/lighttpd/conf-available/50-gesipan.conf"' >"$scratch/lighttpd.conf"
+  lighttpd -tt -f "$scratch/lighttpd.conf" >/dev/null || fail "lighttpd refuses its piece"
+  lighttpd -D -f "$scratch/lighttpd.conf" &
+  lighttpd_pid=$!
+  pids+=("$lighttpd_pid")
+  lighttpd_serves() { kill -0 "$lighttpd_pid" && curl -sf -o "$scratch/body" "http://127.0.0.1:$lighttpd_port$listing"; }
+  wait_for 10 lighttpd_serves || fail "lighttpd does not serve the listing"
+  grep -q Packaged "$scratch/body" || fail "lighttpd's listing lacks the post"
+  code=$(curl -s -o /dev/null -w '%{http_code}' "http://127.0.0.1:$lighttpd_port/cgi-bin/GuestBook.conf")
+  [ "$code" = 403 ] || fail "lighttpd answered the configuration with $code"
+  kill -TERM "$lighttpd_pid"
+  wait "$lighttpd_pid" 2>/dev/null || true
+fi
+if [ -x /usr/sbin/apache2 ]; then
+  mkdir "$scratch/apache"
+  {
+    echo "ServerRoot $scratch/apache"
+    echo "ServerName localhost"
+    echo "Listen 127.0.0.1:$(other_port)"
+    echo "PidFile $scratch/apache/httpd.pid"
+    echo "ErrorLog $scratch/apache/error.log"
+    for module in mpm_event authz_core alias mime headers proxy proxy_fcgi; do
+      echo "LoadModule ${module}_module /usr/lib/apache2/modules/mod_$module.so"
+    done
+    echo "Include /etc/apache2/conf-available/gesipan.conf"
+  } >"$scratch/apache/httpd.conf"
+  /usr/sbin/apache2 -t -f "$scratch/apache/httpd.conf" >"$scratch/apache/test.log" 2>&1 ||
+    fail "Apache refuses its piece: $(cat "$scratch/apache/test.log")"
+fi
+# The units as installed, and the log's rotation.
+if command -v systemd-analyze >/dev/null; then
+  out=$(systemd-analyze verify /lib/systemd/system/gesipan-fcgi.socket /lib/systemd/system/gesipan-fcgi.service 2>&1) &&
+    [ -z "$out" ] || fail "systemd-analyze verify: $out"
+fi
+if command -v logrotate >/dev/null; then
+  logrotate -d /etc/logrotate.d/gesipan >"$scratch/logrotate.log" 2>&1 || fail "logrotate: $(cat "$scratch/logrotate.log")"
+fi
+
 # A second board, readied by configuring again.
 echo "2 title2.gif" >>/etc/gesipan/GuestBook.conf
 dpkg-reconfigure gesipan >/dev/null

@@ -73,6 +73,7 @@ echo "lintian: $(grep -c '^[WI]:' <<<"$lint" || true) warnings and notes, no err
 # --- Install the earlier version.
 dpkg -i "$old_deb" >"$scratch/install.log" 2>&1 || { cat "$scratch/install.log"; fail "install"; }
 grep -q "password is in /etc/gesipan/initial-password" "$scratch/install.log" || fail "no word of the password"
+grep -q "footer shows the EMAIL line" "$scratch/install.log" || fail "no word of EMAIL"
 [ -d /run/systemd/system ] || grep -q "spawn-fcgi" "$scratch/install.log" || fail "no word of starting the responder"
 [ "$(gesipan --version)" = "gesipan ${version%%[-~]*}" ] || fail "gesipan --version: $(gesipan --version)"
 for page in /usr/share/man/man8/gesipan.8.gz /usr/share/man/man8/gesipan-fcgi.8.gz /usr/share/man/man5/GuestBook.conf.5.gz; do

@@ -27,12 +27,21 @@ cleanup() {
   local pid
   for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
   for pid in "${pids[@]}"; do while kill -0 "$pid" 2>/dev/null; do sleep 0.1; done; done
-  if dpkg-query -W -f='${Status}' gesipan 2>/dev/null | grep -q "ok"; then dpkg -P gesipan >/dev/null 2>&1 || true; fi
+  if dpkg-query -W -f='${Status}' gesipan 2>/dev/null | grep -q "ok"; then dpkg_ /dev/null dpkg -P gesipan || true; fi
   # What the package and this test made, and nothing that was here before.
   rm -rf /etc/gesipan /var/lib/gesipan /var/log/gesipan /run/gesipan-fcgi.sock "$scratch"
 }
 trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# dpkg, waiting while another install holds its lock (apt-get elsewhere).
+dpkg_() {  # log dpkg-arguments...
+  local log=$1 deadline=$((SECONDS + 600)); shift
+  until "$@" >"$log" 2>&1; do
+    grep -q 'lock' "$log" && [ "$SECONDS" -lt "$deadline" ] || return 1
+    sleep 1
+  done
+}
 
 # Waits for a command to succeed, at most `seconds`.
 wait_for() {  # seconds command...
@@ -71,7 +80,7 @@ $lint"; fi
 echo "lintian: $(grep -c '^[WI]:' <<<"$lint" || true) warnings and notes, no error"
 
 # --- Install the earlier version.
-dpkg -i "$old_deb" >"$scratch/install.log" 2>&1 || { cat "$scratch/install.log"; fail "install"; }
+dpkg_ "$scratch/install.log" dpkg -i "$old_deb" || { cat "$scratch/install.log"; fail "install"; }
 grep -q "password is in /etc/gesipan/initial-password" "$scratch/install.log" || fail "no word of the password"
 grep -q "footer shows the EMAIL line" "$scratch/install.log" || fail "no word of EMAIL"
 [ -d /run/systemd/system ] || grep -q "spawn-fcgi" "$scratch/install.log" || fail "no word of starting the responder"
@@ -252,7 +261,7 @@ fi
 
 # A second board, readied by configuring again.
 echo "2 title2.gif" >>/etc/gesipan/GuestBook.conf
-dpkg-reconfigure gesipan >/dev/null
+dpkg_ "$scratch/reconfigure.log" dpkg-reconfigure gesipan || fail "reconfigure: $(cat "$scratch/reconfigure.log")"
 expect_owner /var/lib/gesipan/boards/2 www-data:www-data 750
 [ -f /var/lib/gesipan/Image/title2.gif ] || fail "no title image for board 2"
 
@@ -265,7 +274,7 @@ before=$(kept)
 
 # --- Upgrade: the configuration and every board stay; the new responder serves.
 stop_responder
-dpkg -i "$new_deb" >"$scratch/upgrade.log" 2>&1 || { cat "$scratch/upgrade.log"; fail "upgrade"; }
+dpkg_ "$scratch/upgrade.log" dpkg -i "$new_deb" || { cat "$scratch/upgrade.log"; fail "upgrade"; }
 grep -q "initial-password" "$scratch/upgrade.log" && fail "the upgrade made a new password"
 [ "$(dpkg-query -W -f='${Version}' gesipan)" = "$version" ] || fail "not upgraded"
 [ "$(kept)" = "$before" ] || fail "the upgrade changed what the owner keeps: $(diff <(echo "$before") <(kept))"
@@ -275,12 +284,12 @@ grep -q Packaged "$scratch/body" || fail "the upgraded responder does not list t
 stop_responder
 
 # --- Remove: the programs go, the configuration and boards stay.
-dpkg -r gesipan >"$scratch/remove.log" 2>&1 || { cat "$scratch/remove.log"; fail "remove"; }
+dpkg_ "$scratch/remove.log" dpkg -r gesipan || { cat "$scratch/remove.log"; fail "remove"; }
 [ ! -e /usr/bin/gesipan ] && [ ! -e /usr/lib/gesipan/cgi-bin/ListPage.exe ] || fail "remove left the programs"
 [ "$(kept)" = "$before" ] || fail "remove changed what the owner keeps"
 
 # --- Purge: what the package made goes; board 1's messages stay, and it says where.
-dpkg -P gesipan >"$scratch/purge.log" 2>&1 || { cat "$scratch/purge.log"; fail "purge"; }
+dpkg_ "$scratch/purge.log" dpkg -P gesipan || { cat "$scratch/purge.log"; fail "purge"; }
 for gone in /etc/gesipan /etc/nginx/snippets/gesipan.conf /var/lib/gesipan/Image /var/lib/gesipan/boards/throttle \
     /var/lib/gesipan/boards/2 /var/log/gesipan; do
   [ ! -e "$gone" ] || fail "purge left $gone"

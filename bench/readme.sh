@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Puts a results file into README.md between its markers ("benchmark
-# results" unless named), headings one level down; the rest of the README
-# stays as it is.
-#   bench/readme.sh RESULTS_MD README [MARKER]
+# Puts a results file into a document (docs/benchmark.md) between its
+# markers ("benchmark results" unless named), its sections as the
+# document's third-level headings; the rest of the document stays as it is.
+#   bench/readme.sh RESULTS_MD DOCUMENT [MARKER]
 set -euo pipefail
 results=$1
 readme=$2
@@ -15,7 +15,7 @@ if ! grep -qF "$start" "$readme" || ! grep -qF "$end" "$readme"; then
 fi
 body=$(mktemp)
 trap 'rm -f "$body"' EXIT
-sed '1{/^# /d}' "$results" | sed 's/^## /#### /' >"$body"
+sed '1{/^# /d}' "$results" | sed 's/^## /### /' >"$body"
 awk -v start="$start" -v end="$end" -v body="$body" '
   $0 == start { print; while ((getline line < body) > 0) print line; skipping = 1; next }
   $0 == end { skipping = 0 }

@@ -6,8 +6,8 @@
 # persistent stage (bench/persistent.sh): the pages through FastCGI
 # responders beside CGI, at 1, 4 and 16 clients.
 # Writes bench/results/results.md, bench/results/growth.png and
-# bench/results/persistent.md, and puts the results into README.md between
-# its benchmark markers.
+# bench/results/persistent.md, and puts the results into docs/benchmark.md
+# between its benchmark markers.
 #
 #   bash bench/run.sh           full run (2000 runs a case)
 #   bash bench/run.sh --quick   small counts, to check the harness
@@ -76,7 +76,7 @@ cmake --build "$build" -j"$(nproc)" >/dev/null
 persistent_stage() {
   BENCH_COMMAND=$command bash "$root/bench/persistent.sh" "$build" "$raw" "$results"
   if [ "$update_readme" = 1 ]; then
-    bash "$root/bench/readme.sh" "$results/persistent.md" "$root/README.md" "persistent benchmark results"
+    bash "$root/bench/readme.sh" "$results/persistent.md" "$root/docs/benchmark.md" "persistent benchmark results"
   fi
 }
 if [ "$stage" = persistent ]; then
@@ -410,7 +410,7 @@ WEB_CONCURRENCY=$WEB_CONCURRENCY BENCH_SECONDS=$(($(date +%s) - started)) \
 printf '\n' >>"$results/results.md"
 cat "$raw/durability.md" >>"$results/results.md"
 if [ "$update_readme" = 1 ]; then
-  bash "$root/bench/readme.sh" "$results/results.md" "$root/README.md"
+  bash "$root/bench/readme.sh" "$results/results.md" "$root/docs/benchmark.md"
 fi
 log "done: $results/results.md, $results/growth.png"
 [ "$stage" = all ] && persistent_stage

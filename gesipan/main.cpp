@@ -11,6 +11,7 @@
 //   gesipan [--conf PATH] ban ENTRY...
 //   gesipan [--conf PATH] unban ENTRY...
 //   gesipan [--conf PATH] events [--board N] [--since TIME] [--json]
+//   gesipan --version
 // Exit status: 0 done and consistent, 1 problems found or left, 2 usage
 // or configuration error.
 #include <cerrno>
@@ -60,7 +61,8 @@ const char kUsageText[] =
     "       gesipan [--conf PATH] password\n"
     "       gesipan [--conf PATH] ban ADDRESS|ADDRESS/BITS|WORD...\n"
     "       gesipan [--conf PATH] unban ADDRESS|ADDRESS/BITS|WORD...\n"
-    "       gesipan [--conf PATH] events [--board N] [--since TIME] [--json]\n";
+    "       gesipan [--conf PATH] events [--board N] [--since TIME] [--json]\n"
+    "       gesipan --version\n";
 
 int usage(const char* why = nullptr) {
     if (why) std::fprintf(stderr, "gesipan: %s\n", why);
@@ -284,7 +286,7 @@ int moderate(const std::string& command, int board, const std::string& dir, cons
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string confPath = "GuestBook.conf";
+    std::string confPath = GESIPAN_DEFAULT_CONF;
     bool moveOrphans = false;
     Moderation moderation;
     EventFilter eventFilter;
@@ -309,6 +311,9 @@ int main(int argc, char** argv) {
             if (taken < 0) return kUsage;
         } else if (arg == "--help" || arg == "-h") {
             std::fputs(kUsageText, stdout);
+            return kDone;
+        } else if (arg == "--version") {
+            std::printf("gesipan %s\n", GESIPAN_VERSION);
             return kDone;
         } else if (arg.size() > 1 && arg[0] == '-' && (arg[1] < '0' || arg[1] > '9')) {
             return usage(("unknown option " + arg).c_str());

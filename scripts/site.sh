@@ -5,13 +5,17 @@
 # per request (mod_cgi; nginx through fcgiwrap).
 #   bash scripts/site.sh [--server lighttpd|nginx|apache] [--cgi] [--listen ADDRESS] [--port N] [--dir DIR]
 #                        [--boards-here | --boards-elsewhere]
-#   bash scripts/site.sh --boards-only [--dir DIR]
+#                        [--add-defences]
+#   bash scripts/site.sh --boards-only [--dir DIR] [--add-defences]
 # ADDRESS is where the server listens: 127.0.0.1 unless told otherwise.
 # --boards-only readies the boards of GuestBook.conf (directories, owner,
 # title images) and ends; it may run while the site serves.
 # A GuestBook.conf whose BBS_DIR lies outside DIR (one copied from another
 # site) is refused unless --boards-here rewrites it to DIR/boards/ or
 # --boards-elsewhere accepts it (boards on a shared mount).
+# A GuestBook.conf without any of the spam defences' lines (one from an
+# older release) is served as it is, after saying so; --add-defences adds
+# the lines it lacks and makes their secret files.
 # Started as root, the server and the pages run as the web user (www-data,
 # or a system user "gesipan" made for it): it may read GuestBook.conf and
 # change the board directories, nothing else. nginx's and Apache's parent
@@ -29,11 +33,12 @@ address=127.0.0.1
 dir="$repo/site"
 boards_only=""
 boards_where=""
+add_defences=""
 server=lighttpd
 mode=fastcgi
 usage="usage: bash scripts/site.sh [--server lighttpd|nginx|apache] [--cgi] [--listen ADDRESS] [--port N] [--dir DIR]
-                           [--boards-here | --boards-elsewhere]
-       bash scripts/site.sh --boards-only [--dir DIR]"
+                           [--boards-here | --boards-elsewhere] [--add-defences]
+       bash scripts/site.sh --boards-only [--dir DIR] [--add-defences]"
 while [ $# -gt 0 ]; do
   case "$1" in
     --server)
@@ -45,6 +50,7 @@ while [ $# -gt 0 ]; do
     --dir)    dir="${2:?--dir needs a directory}"; shift 2 ;;
     --boards-only) boards_only=1; shift ;;
     --boards-here | --boards-elsewhere) boards_where="$1"; shift ;;
+    --add-defences) add_defences=1; shift ;;
     *) echo "$usage" >&2; exit 2 ;;
   esac
 done
@@ -75,10 +81,13 @@ refuse_taken_port() {
 # this site's posts: refuse one whose boards lie outside this site, unless
 # told to rewrite it here or that the boards lie elsewhere on purpose.
 check_boards_inside_site() {
-  local outside
-  outside="$(board_dirs | while read -r _ _ board; do
-    case "$(realpath -ms "$board")/" in "$root"/*) ;; *) echo "$board" ;; esac
-  done | head -n 1)"
+  # The first board outside is enough; read in this shell, since a reader
+  # that stops early ends the writer by SIGPIPE, which pipefail makes fatal.
+  local outside="" _ board
+  while read -r _ _ board; do
+    [ -n "$board" ] || continue
+    case "$(realpath -ms "$board")/" in "$root"/*) ;; *) outside="$board"; break ;; esac
+  done <<<"$(board_dirs)"
   [ -n "$outside" ] || return 0
   case "$boards_where" in
     --boards-elsewhere) return 0 ;;
@@ -164,6 +173,18 @@ ready_boards() {
       chmod 750 "$throttle"
     fi
   fi
+  # The owner's event log (EVENT_LOG ../log/events.log), appended to by
+  # the pages as the web user.
+  local log="$root/log"
+  if [ -L "$log" ]; then
+    echo "site: $log is a symbolic link; left as it is" >&2
+  else
+    mkdir -p "$log"
+    if [ -n "$web_user" ]; then
+      chown "$web_user:$web_group" "$log"
+      chmod 750 "$log"
+    fi
+  fi
   if [ ${#title_args[@]} -eq 0 ]; then
     echo "site: GuestBook.conf names no board; add a line such as \"1 title1.gif\"" >&2
   fi
@@ -185,32 +206,6 @@ install_tools() {
     echo "site: $root/cgi-bin/gesipan is left from an older layout; the tool is now $root/bin/gesipan: remove the old one" >&2
   fi
 }
-
-web_user=""
-if [ "$(id -u)" -eq 0 ]; then
-  if id -u www-data >/dev/null 2>&1; then
-    web_user=www-data
-  else
-    id -u gesipan >/dev/null 2>&1 ||
-      useradd --system --user-group --no-create-home --home-dir /nonexistent --shell /usr/sbin/nologin gesipan
-    web_user=gesipan
-  fi
-  web_group="$(id -gn "$web_user")"
-fi
-
-if [ -n "$boards_only" ]; then
-  root="$(cd "$dir" 2>/dev/null && pwd)" || { echo "site: $dir is no site; run the site command without --boards-only first" >&2; exit 1; }
-  conf="$root/cgi-bin/GuestBook.conf"
-  tools="$root/bin"
-  if [ ! -f "$conf" ] || [ -L "$conf" ] || [ ! -x "$tools/make_images" ]; then
-    echo "site: $root is not laid out by this site command; run it without --boards-only first" >&2
-    exit 1
-  fi
-  check_boards_inside_site
-  ready_boards
-  echo "Boards readied in $root/boards/"
-  exit 0
-fi
 
 # The form token's secret and the ban list, in secret/: served by no
 # server, read by the web user, changed only by root (or the owner). Made
@@ -241,6 +236,80 @@ ready_defences() {
     chmod 600 "$secret/form.key" "$secret/ban.list"
   fi
 }
+
+# The spam defences' lines as a new site gets them; paths are relative to
+# cgi-bin/, so that a copied site uses its own secret/.
+defence_lines=(
+  "FORM_TOKEN ../secret/form.key 3"
+  "HONEYPOT on"
+  "LINK_LIMIT 3"
+  "POST_LIMIT 5 600"
+  "DUPLICATE_CHECK 86400"
+  "BAN_LIST ../secret/ban.list"
+)
+
+# The defence lines whose directive the configuration lacks, one a line.
+missing_defences() {
+  local line
+  for line in "${defence_lines[@]}"; do
+    tr -d '\r' <"$conf" | awk -v key="${line%% *}" '$1 == key { found = 1 } END { exit !found }' ||
+      printf '%s\n' "$line"
+  done
+}
+
+# An older site's configuration keeps posting open to every robot; the
+# owner hears so before it serves, and --add-defences adds what is missing,
+# written beside with the file's owner and mode and renamed over it.
+check_defences() {
+  local missing
+  missing="$(missing_defences)"
+  [ -n "$missing" ] || return 0
+  if [ -z "$add_defences" ]; then
+    if [ "$(printf '%s\n' "$missing" | wc -l)" -eq ${#defence_lines[@]} ]; then
+      echo "site: $conf has none of the spam defences' lines: every post is stored as it comes." >&2
+      echo "site: rerun with --add-defences to add them (docs/spam.md says what each does)." >&2
+    fi
+    return 0
+  fi
+  rm -f "$conf.new"
+  cp -p "$conf" "$conf.new"
+  {
+    cat "$conf"
+    [ -z "$(tail -c 1 "$conf")" ] || echo
+    echo "# spam defences, added by scripts/site.sh --add-defences; take a line out to turn its defence off"
+    printf '%s\n' "$missing"
+  } >"$conf.new"
+  mv -f "$conf.new" "$conf"
+  printf 'site: GuestBook.conf: added %s\n' $(printf '%s\n' "$missing" | cut -d' ' -f1)
+}
+
+web_user=""
+if [ "$(id -u)" -eq 0 ]; then
+  if id -u www-data >/dev/null 2>&1; then
+    web_user=www-data
+  else
+    id -u gesipan >/dev/null 2>&1 ||
+      useradd --system --user-group --no-create-home --home-dir /nonexistent --shell /usr/sbin/nologin gesipan
+    web_user=gesipan
+  fi
+  web_group="$(id -gn "$web_user")"
+fi
+
+if [ -n "$boards_only" ]; then
+  root="$(cd "$dir" 2>/dev/null && pwd)" || { echo "site: $dir is no site; run the site command without --boards-only first" >&2; exit 1; }
+  conf="$root/cgi-bin/GuestBook.conf"
+  tools="$root/bin"
+  if [ ! -f "$conf" ] || [ -L "$conf" ] || [ ! -x "$tools/make_images" ]; then
+    echo "site: $root is not laid out by this site command; run it without --boards-only first" >&2
+    exit 1
+  fi
+  check_boards_inside_site
+  ready_boards
+  if [ -n "$add_defences" ]; then ready_defences; fi
+  check_defences
+  echo "Boards readied in $root/boards/"
+  exit 0
+fi
 
 refuse_taken_port
 
@@ -294,8 +363,19 @@ install_tools
 tools="$root/bin"
 
 conf="$root/cgi-bin/GuestBook.conf"
+password=""
+say_password() {
+  [ -n "$password" ] || return 0
+  echo "Editing and erasing password (shown only now): $password"
+  echo "  change it with: $root/bin/gesipan --conf $conf password"
+  password=""
+}
 if [ ! -e "$conf" ]; then
-  password="$(LC_ALL=C tr -dc 'A-Za-z0-9' </dev/urandom | head -c 10 || true)"
+  # Letters and digits drawn from a bounded read: no reader stops early.
+  while [ ${#password} -lt 10 ]; do
+    password+="$(head -c 64 /dev/urandom | LC_ALL=C tr -dc 'A-Za-z0-9')"
+  done
+  password="${password:0:10}"
   umask_was="$(umask)"
   umask 077
   # Written beside and moved in place: a cut run leaves no half configuration.
@@ -305,21 +385,21 @@ BASE_DIR /
 BBS_DIR $root/boards/
 EMAIL admin@localhost
 Password $password
-# spam defences (see the README); take a line out to turn its defence off;
+# spam defences (docs/spam.md); take a line out to turn its defence off;
 # paths are relative to cgi-bin/, so a copied site uses its own secret/
-FORM_TOKEN ../secret/form.key 3
-HONEYPOT on
-LINK_LIMIT 3
-POST_LIMIT 5 600
-DUPLICATE_CHECK 86400
-BAN_LIST ../secret/ban.list
+$(printf '%s\n' "${defence_lines[@]}")
+# the owner's log (bin/gesipan events) and HTTP statuses that say what happened
+EVENT_LOG ../log/events.log
+STATUS_CODES on
 1 title1.gif
 CONF
   mv "$conf.new" "$conf"
   umask "$umask_was"
   # Kept in the file as its crypt hash only.
   printf '%s\n%s\n' "$password" "$password" | "$tools/gesipan" --conf "$conf" password >/dev/null
-  echo "Editing and erasing password (shown only now): $password"
+  # Said last, below the build's output; also when the run stops before
+  # serving, since only its hash is kept.
+  trap say_password EXIT
 fi
 if [ -L "$conf" ]; then
   echo "site: $conf is a symbolic link; make it a plain file" >&2
@@ -334,6 +414,7 @@ fi
 check_boards_inside_site
 ready_boards
 ready_defences
+check_defences
 
 # The socket between the server and the pages' FastCGI process; the
 # directory is root's, the socket the web user's.
@@ -476,6 +557,7 @@ start_pages() {
 server_pid=""
 stop_site() {
   trap - EXIT INT TERM
+  say_password
   [ -z "$server_pid" ] || kill -TERM -- "-$server_pid" 2>/dev/null || true
   if [ -n "$pages_group" ]; then
     kill -TERM -- "-$pages_pid" 2>/dev/null || true
@@ -498,6 +580,11 @@ echo "Board 1: http://$host:$port/cgi-bin/ListPage.exe?BoardNum=1&TextNum=0"
 pages="the FastCGI responder"
 [ "$mode" = cgi ] && pages="one program per request"
 echo "Serving with $server, $pages"
+# Last, below the build's output, where the owner looks.
+say_password
+if ! tr -d '\r' <"$conf" | awk '$1 == "EMAIL" { email = $2 } END { exit !(email != "" && email != "admin@localhost") }'; then
+  echo "Every page's footer shows the EMAIL line of $conf: set your own address there (read on the next request)."
+fi
 # Its own process group: Apache's parent signals its whole group when it
 # stops.
 setsid "${server_command[@]}" </dev/null &

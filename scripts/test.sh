@@ -20,7 +20,7 @@ install_missing_packages clang libclang-rt-14-dev
 # so the screenshots are legible.
 install_missing_packages lighttpd apache2-bin chromium curl fonts-nanum
 # Debian's Apache layout (conf-available, serve-cgi-bin, a2enconf) for the
-# test that enables the site the way the README says in a copy of it. Where
+# test that enables the site the way docs/serving.md says in a copy of it. Where
 # services start on install, this also starts Debian's own on port 80.
 install_missing_packages apache2
 # nginx, and the pages behind each server through FastCGI: spawn-fcgi hands
@@ -29,6 +29,9 @@ install_missing_packages apache2
 install_missing_packages nginx spawn-fcgi fcgiwrap
 # systemd-analyze, which checks the responder's units.
 install_missing_packages systemd
+# The Debian package, built and checked by the test that installs it; groff
+# renders the manual pages.
+install_missing_packages debhelper dpkg-dev lintian groff-base
 # Two web servers sharing one board on a GlusterFS volume (FUSE mounts).
 install_missing_packages glusterfs-server glusterfs-client
 command -v node >/dev/null || install_missing_packages nodejs

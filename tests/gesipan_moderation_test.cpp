@@ -315,9 +315,9 @@ TEST_F(Moderation, FullBoardOfNineThousandNineHundredNinetyNine) {
     EXPECT_EQ(snapshotBoard(site.boardDir(1)).size(), 0u);
 }
 
-// The README's morning-after recipe, run command by command on the board it
+// The operator's guide's morning-after recipe (docs/gesipan.md), run command by command on the board it
 // shows: 812 messages, the newest 311 from one address or with its words.
-TEST_F(Moderation, TheReadmeRecipeAsWritten) {
+TEST_F(Moderation, TheGuideRecipeAsWritten) {
     std::vector<TestRecord> records;
     std::vector<std::string> bodies;
     for (int n = 1; n <= 812; ++n) {
@@ -342,7 +342,7 @@ TEST_F(Moderation, TheReadmeRecipeAsWritten) {
     }
     storeBoard(records, bodies);
 
-    std::ifstream file(std::string(REPOSITORY_DIR) + "/README.md");
+    std::ifstream file(std::string(REPOSITORY_DIR) + "/docs/gesipan.md");
     std::string readme((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     const std::size_t marker = readme.find("<!-- morning-after recipe");
     ASSERT_NE(marker, std::string::npos);

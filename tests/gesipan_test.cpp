@@ -83,6 +83,20 @@ TEST_F(GesipanRun, SoundBoardsAndUsage) {
     EXPECT_EQ(tool("check 1").status, 2);
 }
 
+// The tool names the release the pages print in their title.
+TEST_F(GesipanRun, VersionIsThePages) {
+    CgiRequest request;
+    request.query = "BoardNum=1&TextNum=0";
+    std::string page = pageOf(runCgi("ListPage", site.cgiBin(), request));
+    std::smatch title;
+    ASSERT_TRUE(std::regex_search(page, title, std::regex("<title>[^<]* ([0-9]+\\.[0-9]+)</title>"))) << page;
+    for (const char* args : {"--version", "--conf nowhere.conf --version"}) {
+        ToolResult version = tool(args);
+        EXPECT_EQ(version.status, 0) << args << version.err;
+        EXPECT_EQ(version.out, "gesipan " + title[1].str() + "\n") << args;
+    }
+}
+
 TEST_F(GesipanRun, StaleLastSlotOfTheOlderErase) {
     // The older program erased message 2 of 4 and could not replace the
     // index: 3 and 4 moved up, the last slot still holds record 4.

@@ -536,7 +536,7 @@ TEST(BenchReadme, OnlyTheMarkedRegionIsReplaced) {
               "# Title\n\nintro\n<!-- benchmark results: start -->\nold table\n<!-- benchmark results: end -->\ntail\n");
     ASSERT_EQ(shell("bash " BENCH_SOURCE_DIR "/readme.sh " + d + "/results.md " + d + "/README.md"), 0);
     EXPECT_EQ(readFile(d + "/README.md"),
-              "# Title\n\nintro\n<!-- benchmark results: start -->\n\nRun today.\n\n#### Goals\n\n- one: met\n"
+              "# Title\n\nintro\n<!-- benchmark results: start -->\n\nRun today.\n\n### Goals\n\n- one: met\n"
               "<!-- benchmark results: end -->\ntail\n");
 
     writeFile(d + "/PLAIN.md", "# Title\nno markers\n");

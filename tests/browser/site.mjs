@@ -7,9 +7,9 @@
 //     $GESIPAN_BIN/make_images, boards/1/; then serves it on a free
 //     127.0.0.1 port with lighttpd -D, configured from deploy/lighttpd.conf.in,
 //     or with options.server 'apache': Debian's apache2 in the foreground
-//     with deploy/apache-site.conf.in (the README's configuration), or with
+//     with deploy/apache-site.conf.in (docs/serving.md's configuration), or with
 //     options.server 'debian-apache': a copy of Debian's /etc/apache2 with the
-//     site's file enabled as the README says (a2enmod, a2enconf, a Listen on
+//     site's file enabled as docs/serving.md says (a2enmod, a2enconf, a Listen on
 //     the loopback), beside Debian's serve-cgi-bin; options.confName names
 //     that file ('gesipan', which sorts before serve-cgi-bin, by default).
 //     options.server 'nginx' serves it with deploy/nginx-site.conf.in.

@@ -117,6 +117,8 @@ test('the site command serves as the web user, which may change the boards only;
     const refused = await siteCommand(dir, await freePort());
     assert.equal(refused.code, 1, refused.output);
     assert.match(refused.output, /www-data cannot reach/);
+    // The configuration was written: its password is said all the same, last.
+    assert.match(refused.output, /www-data cannot reach[^]*\nEditing and erasing password \(shown only now\): [A-Za-z0-9]{10}\n  change it with: .*\n$/);
   }
   await chmod(parent, 0o755);
 
@@ -124,7 +126,14 @@ test('the site command serves as the web user, which may change the boards only;
   let site = await siteCommand(dir, port);
   t.after(() => site.stop());
   assert.equal(site.code, null, site.output);
-  if (!asRoot) assert.match(site.output, /Editing and erasing password \(shown only now\): [A-Za-z0-9]{10}/);
+  // The password comes last, below everything the command printed before
+  // serving, with a word on the footer's address.
+  const said = site.output.trimEnd().split('\n');
+  const passwordLine = said.findIndex((line) => /^Editing and erasing password \(shown only now\): [A-Za-z0-9]{10}$/.test(line));
+  if (!asRoot) assert.ok(passwordLine > said.findIndex((line) => line.startsWith('Serving with')), site.output);
+  assert.equal(passwordLine >= 0, !asRoot, 'said once, by the run that wrote the configuration');
+  assert.match(said.slice(said.findIndex((line) => line.startsWith('Serving with'))).join('\n'),
+    /footer shows the EMAIL line of .*GuestBook\.conf/);
   // lighttpd gave up root for good; the responder and its workers never had it.
   const processes = await assertUnprivileged(site);
   assert.deepEqual(processes.map((p) => p.name).filter((n) => n !== 'gesipan-fcgi').sort(), ['lighttpd']);
@@ -243,7 +252,7 @@ test('a rerun on a port in use says so and changes nothing; --boards-only adds a
   assert.equal(none.code, 1, none.output);
 });
 
-test("the README's restore recipe, word for word: the restored boards served, the old site untouched", async (t) => {
+test("the owner's guide's restore recipe, word for word: the restored boards served, the old site untouched", async (t) => {
   process.env.GESIPAN_SITE_BIN = process.env.GESIPAN_BIN;
   const parent = await mkdtemp(join(tmpdir(), 'gesipan-restore-'));
   t.after(() => rm(parent, { recursive: true, force: true }));
@@ -252,18 +261,26 @@ test("the README's restore recipe, word for word: the restored boards served, th
   const newDir = join(parent, 'new');
   const backup = join(parent, 'site-backup.tar.gz');
 
-  const oldPort = await freePort();
-  const old = await siteCommand(oldDir, oldPort);
+  // Several boards: a site of one board restored as any other.
+  let oldPort = await freePort();
+  let old = await siteCommand(oldDir, oldPort);
   t.after(() => old.stop());
   assert.equal(old.code, null, old.output);
   const password = old.output.match(/shown only now\): ([A-Za-z0-9]{10})/)[1];
+  await old.stop();
+  await appendFile(join(oldDir, 'cgi-bin', 'GuestBook.conf'), '2 title2.gif\n3 title3.gif\n');
+  oldPort = await freePort();
+  old = await siteCommand(oldDir, oldPort);
+  t.after(() => old.stop());
+  assert.equal(old.code, null, old.output);
   const form = (subject) => `name=Kim&email=&homepage=&subject=${subject}&body=${subject}`;
   assert.equal((await postThroughForm(`http://127.0.0.1:${oldPort}/cgi-bin`, 1, form('Before'))).status, 200);
+  assert.equal((await postThroughForm(`http://127.0.0.1:${oldPort}/cgi-bin`, 3, form('Third'))).status, 200);
   await old.stop();
   const oldFiles = await snapshot(oldDir);
 
-  const readme = await readFile(join(repo, 'README.md'), 'utf8');
-  const block = readme.split('<!-- restore recipe')[1].split('```')[1];
+  const guide = await readFile(join(repo, 'docs', 'owner.md'), 'utf8');
+  const block = guide.split('<!-- restore recipe')[1].split('```')[1];
   const lines = block.split('\n').filter((line) => line.trim() !== '');
   assert.equal(lines.length, 4, block);
   const newPort = await freePort();
@@ -286,6 +303,7 @@ test("the README's restore recipe, word for word: the restored boards served, th
   assert.equal(restored.code, null, restored.output);
   const base = `http://127.0.0.1:${newPort}/cgi-bin`;
   assert.match((await request(`${base}/ListPage.exe?BoardNum=1&TextNum=0`)).body, /Before/);
+  assert.match((await request(`${base}/ListPage.exe?BoardNum=3&TextNum=0`)).body, /Third/);
   // The restored site signs its forms with the restored secret, not the old site's.
   assert.match(await readFile(join(newDir, 'cgi-bin', 'GuestBook.conf'), 'utf8'), /^FORM_TOKEN \.\.\/secret\/form\.key 3$/m);
   assert.deepEqual(await readFile(join(newDir, 'secret', 'form.key')), await readFile(join(oldDir, 'secret', 'form.key')));
@@ -344,5 +362,81 @@ test('every server, with the responder and with one program per request: unprivi
       // The post was stored, the one over the size limit not.
       assert.equal((await stat(join(dir, 'boards', '1', 'guestbook.dat'))).size, 125 + 410, what);
     }
+  }
+});
+
+test('what the site command says and mends: boards outside the site, however many; a configuration without the defences', async (t) => {
+  process.env.GESIPAN_SITE_BIN = process.env.GESIPAN_BIN;
+  const parent = await mkdtemp(join(tmpdir(), 'gesipan-sitesays-'));
+  t.after(() => rm(parent, { recursive: true, force: true }));
+  await chmod(parent, 0o755);
+  const dir = join(parent, 'site');
+  const confPath = join(dir, 'cgi-bin', 'GuestBook.conf');
+  const first = await siteCommand(dir, await freePort());
+  assert.equal(first.code, null, first.output);
+  await first.stop();
+  const original = await readFile(confPath, 'utf8');
+  const defences = ['FORM_TOKEN', 'HONEYPOT', 'LINK_LIMIT', 'POST_LIMIT', 'DUPLICATE_CHECK', 'BAN_LIST'];
+  const withoutLines = (text, words) => text.split('\n').filter((line) => !words.includes(line.split(' ')[0])).join('\n');
+  const restoreConf = async () => { await writeFile(confPath, original); await chmod(confPath, asRoot ? 0o640 : 0o600); };
+
+  // A configuration from another site names boards elsewhere: refused with
+  // what to change, whatever the number of boards, until told.
+  for (const boards of [1, 2, 5]) {
+    const lines = Array.from({ length: boards }, (_, i) => `${i + 1} title${i + 1}.gif`);
+    const copied = original.replace(/^BBS_DIR .*$/m, 'BBS_DIR /srv/another-site/boards/').replace(/^1 title1\.gif$/m, lines.join('\n'));
+    await writeFile(confPath, copied);
+    const refused = await runToEnd(`bash scripts/site.sh --boards-only --dir '${dir}'`);
+    assert.equal(refused.code, 1, `${boards} boards: ${refused.output}`);
+    assert.match(refused.output, new RegExp(`BBS_DIR ${dir}/boards/`), `${boards} boards`);
+    assert.equal(await readFile(confPath, 'utf8'), copied, `${boards} boards: nothing changed`);
+    const here = await runToEnd(`bash scripts/site.sh --boards-only --boards-here --dir '${dir}'`);
+    assert.equal(here.code, 0, `${boards} boards: ${here.output}`);
+    for (let n = 1; n <= boards; n++) assert.equal((await stat(join(dir, 'boards', String(n)))).uid, webUid);
+  }
+  await restoreConf();
+
+  // Each case: the defences' lines kept, the options, and what must follow.
+  const base = (port) => `http://127.0.0.1:${port}/cgi-bin`;
+  const cases = [
+    { name: 'no defence line', keep: [], options: [], warned: true, added: [], open: true },
+    { name: 'one defence line', keep: ['HONEYPOT'], options: [], warned: false, added: [], open: true },
+    { name: 'no defence line, --add-defences, no secrets', keep: [], options: ['--add-defences'], dropSecrets: true,
+      warned: false, added: defences, open: false },
+    { name: 'one defence line, --add-defences', keep: ['HONEYPOT'], options: ['--add-defences'], warned: false,
+      added: defences.filter((d) => d !== 'HONEYPOT'), open: false },
+    { name: 'every line, --add-defences, own address', keep: defences, options: ['--add-defences'], email: 'me@example.org',
+      warned: false, added: [], open: false },
+  ];
+  for (const c of cases) {
+    await restoreConf();
+    let text = withoutLines(original, defences.filter((d) => !c.keep.includes(d)));
+    if (c.email) text = text.replace(/^EMAIL .*$/m, `EMAIL ${c.email}`);
+    await writeFile(confPath, text);
+    if (c.dropSecrets) await rm(join(dir, 'secret'), { recursive: true });
+    const port = await freePort();
+    const site = await siteCommand(dir, port, null, c.options);
+    t.after(() => site.stop());
+    assert.equal(site.code, null, `${c.name}: ${site.output}`);
+    const warning = site.output.indexOf("none of the spam defences' lines");
+    assert.equal(warning >= 0, c.warned, `${c.name}: ${site.output}`);
+    if (c.warned) assert.ok(warning < site.output.indexOf('Serving with'), `${c.name}: said before serving`);
+    assert.equal(/footer shows the EMAIL line/.test(site.output), !c.email, `${c.name}: ${site.output}`);
+    const conf = await readFile(confPath, 'utf8');
+    for (const d of defences) {
+      const count = conf.split('\n').filter((line) => line.split(' ')[0] === d).length;
+      assert.equal(count, c.keep.includes(d) || c.added.includes(d) ? 1 : 0, `${c.name}: ${d}`);
+      assert.equal(site.output.includes(`added ${d}`), c.added.includes(d), `${c.name}: ${d} said`);
+    }
+    if (c.added.length) {
+      const s = await stat(confPath);
+      assert.deepEqual([s.uid, s.mode & 0o777], [asRoot ? 0 : process.getuid(), asRoot ? 0o640 : 0o600], `${c.name}: owner and mode kept`);
+      assert.match(await readFile(join(dir, 'secret', 'form.key'), 'utf8'), /^[0-9a-f]{64}\n$/);
+    }
+    // A post that never loaded a form: taken as it comes without the token's line, refused with it.
+    const bare = await request(`${base(port)}/SavePage.exe?BoardNum=1&TextNum=-1`,
+      `name=Kim&email=&homepage=&subject=${encodeURIComponent(c.name)}&body=${encodeURIComponent(c.name)}`);
+    assert.equal(/Please open the form anew/.test(bare.body), !c.open, `${c.name}: ${bare.body}`);
+    await site.stop();
   }
 });

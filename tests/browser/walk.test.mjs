@@ -127,16 +127,3 @@ for (const { server, mode } of setups) test(`a visitor posts, reads, edits and e
   assert.match(text, /There is no data file!!!/);
   assert.doesNotMatch(text, /고친 인사/);
 });
-
-test('the README shows the Apache and nginx configurations that the walks are served with', async () => {
-  const readme = await readFile(join(here, '..', '..', 'README.md'), 'utf8');
-  // As an owner's site in /srv/site on port 80, with the service's socket.
-  const filled = async (name) => (await readFile(join(deploy, name), 'utf8')).replaceAll('@ROOT@', '/srv/site')
-    .replaceAll('@SOCKET@', '/run/gesipan-fcgi.sock').replaceAll('@LISTEN@', '80');
-  for (const [fence, name] of [['apache', 'apache-site.conf.in'], ['apache', 'apache-fastcgi.conf.in'], ['nginx', 'nginx-site.conf.in']]) {
-    assert.ok(readme.includes('```' + fence + '\n' + await filled(name) + '```\n'), `README.md carries deploy/${name} for /srv/site`);
-  }
-  // The service's socket is the one the README's configurations name.
-  const socketUnit = await readFile(join(deploy, 'systemd', 'gesipan-fcgi.socket'), 'utf8');
-  assert.match(socketUnit, /^ListenStream=\/run\/gesipan-fcgi\.sock$/m);
-});

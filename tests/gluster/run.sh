@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Two web servers, one set of boards: a one-brick GlusterFS volume on the
-# loopback, mounted twice through FUSE with the README's settings, each
+# loopback, mounted twice through FUSE with docs/serving.md's settings, each
 # mount served by its own lighttpd. load.mjs sends a mixed load through
 # both at once and checks the board; then the per-request cost on the
 # volume is measured against a copy of the board on local disk.
@@ -122,7 +122,7 @@ fi
 mkdir -p "$brick" "${mounts[@]}"
 gl volume create "$volume" "$brick_host:$brick" force >/dev/null || fail "volume create"
 volume_created=yes
-# The README's volume settings: no client-side caching of data, metadata
+# docs/serving.md's volume settings: no client-side caching of data, metadata
 # or directory entries, so each mount sees the other's writes at once.
 gl volume set "$volume" \
   performance.quick-read off performance.io-cache off performance.read-ahead off \

@@ -51,7 +51,8 @@ void OutPiece::appendTo(std::string& out, int width) const {
 void PageOut::markup(const Markup& markup) { response_.append(markup.html().data(), markup.html().size()); }
 
 void PageOut::write(const char* format, const OutPiece* pieces, std::size_t count) {
-    std::string out;
+    std::string& out = line_;
+    out.clear();
     std::size_t next = 0;
     const char* p = format;
     while (*p) {

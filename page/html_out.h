@@ -77,4 +77,7 @@ public:
 private:
     void write(const char* format, const OutPiece* pieces, std::size_t count);
     Response& response_;
+    // Each put's bytes, gathered before they join the response; its room
+    // is kept from one put to the next.
+    std::string line_;
 };

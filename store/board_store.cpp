@@ -192,12 +192,19 @@ bool BoardStore::hasStoreLength() {
     return fileSize(index_) == kHeaderSize + static_cast<off_t>(count_) * kRecordSize;
 }
 
-StoreResult BoardStore::readBody(const std::string& fileName, std::string* body) {
+StoreResult BoardStore::readBody(const std::string& fileName, std::string* body, bool* tooLarge) {
     char path[512];
+    if (tooLarge) *tooLarge = false;
     if (!isBoard() || !isPlainBodyName(fileName) || !joinPath(path, sizeof path, boardDir_, fileName.c_str())) {
         return StoreResult::NoMessage;
     }
-    int result = readWholeFile(path, body);
+    int result = readWholeFile(path, body, kMaxBodyBytes);
+    if (result < 0 && errno == EFBIG) {
+        if (tooLarge) *tooLarge = true;
+        // What was read goes at once: a page shows none of it.
+        std::string().swap(*body);
+        return StoreResult::Failed;
+    }
     if (result == 0) return StoreResult::NoMessage;
     return result > 0 ? StoreResult::Done : StoreResult::Failed;
 }
@@ -497,7 +504,8 @@ StoreResult BoardStore::RemoveRecords(const std::vector<int>& numbers, std::stri
 
 StoreResult BoardStore::ReadWholeIndex(std::string* bytes) {
     if (!isBoard()) return StoreResult::NoStore;
-    int result = readWholeFile(indexPath_, bytes);
+    // Past a full board by a record and more, no index of this store.
+    int result = readWholeFile(indexPath_, bytes, kHeaderSize + (kMaxMessages + 2) * static_cast<std::size_t>(kRecordSize));
     if (result == 0) return StoreResult::NoStore;
     return result > 0 ? StoreResult::Done : StoreResult::Failed;
 }

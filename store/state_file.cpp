@@ -50,8 +50,14 @@ bool StateFile::lock() {
 int StateFile::read(std::string* text) {
     text->clear();
     if (lockFd_ < 0) return -1;
-    int result = readWholeFile(path_.c_str(), text);
-    if (text->size() > kMaxStateBytes) text->resize(kMaxStateBytes);
+    int result = readWholeFile(path_.c_str(), text, kMaxStateBytes);
+    if (result < 0 && errno == EFBIG) {
+        // No record of ours grows this long: damaged, and written afresh
+        // by the next change, as a record that does not parse would be.
+        std::string().swap(*text);
+        reportDefenceOff("longer than any such record, read as damaged", path_);
+        return 1;
+    }
     return result;
 }
 

@@ -59,16 +59,18 @@ int writeAll(int fd, const char* data, std::size_t size) {
 
 namespace {
 
-// 1 whole, 0 not a regular file, -1 error (errno kept; EFBIG past `cap`,
-// with the first `cap` bytes in `data`).
+// 1 whole, 0 not a regular file, -1 error (errno kept; EFBIG past `cap`).
 int readOpenFile(int fd, std::string* data, std::size_t cap) {
     struct stat info;
     if (::fstat(fd, &info) != 0) return -1;
     if (!S_ISREG(info.st_mode)) return 0;
     data->clear();
-    // The size only hints: a sparse file may claim any, and the file may grow.
-    const std::size_t hint = info.st_size > 0 ? static_cast<std::size_t>(info.st_size) : 0;
-    data->reserve(hint < cap ? hint : cap);
+    if (info.st_size > 0 && static_cast<unsigned long long>(info.st_size) > cap) {
+        errno = EFBIG;
+        return -1;
+    }
+    // The size only hints: the file may still grow while it is read.
+    data->reserve(static_cast<std::size_t>(info.st_size > 0 ? info.st_size : 0));
     char chunk[65536];
     for (;;) {
         ssize_t got = ::read(fd, chunk, sizeof chunk);

@@ -25,9 +25,9 @@ constexpr std::size_t kNoReadCap = static_cast<std::size_t>(-1);
 
 // Every byte of a regular file opened read-only through openNoFollow; 1,
 // 0 when there is no such regular file, -1 on an error. A file longer than
-// `cap` bytes is -1 with errno EFBIG and its first `cap` bytes in `data`;
-// no more is read or reserved, whatever size the file claims. A read
-// answered with ESTALE opens the file again and starts over.
+// `cap` bytes is -1 with errno EFBIG: never more than `cap` bytes are read
+// or reserved, whatever size the file claims or grows to. A read answered
+// with ESTALE opens the file again and starts over.
 int readWholeFile(const char* path, std::string* data, std::size_t cap = kNoReadCap);
 
 // The descriptor's file size, or -1.

@@ -213,7 +213,11 @@ int importBoard(int board, const std::string& dir, const std::string& text, std:
         message.body = body->second.text;
         message.fileName = fieldText(message.record.data(), field::FileName);
         if (!isPlainBodyName(message.fileName) || !fileNames.insert(message.fileName).second) {
-            return refuse(where + "FileName \"" + message.fileName + "\" is no body file of its own");
+            return refuse(where + "FileName \"" + terminalText(message.fileName) + "\" is no body file of its own");
+        }
+        // No page would show it.
+        if (message.body.size() > kMaxBodyBytes) {
+            return refuse(where + "a body longer than " + std::to_string(kMaxBodyBytes) + " bytes");
         }
         imported.push_back(message);
     }
@@ -238,7 +242,7 @@ int importBoard(int board, const std::string& dir, const std::string& text, std:
         if (!exists) {
             if (message.hasBody) toCreate.push_back(&message);
         } else if (!message.hasBody || found != StoreResult::Done || there != message.body) {
-            return refuse(message.fileName + " is there already; move it away first");
+            return refuse(terminalText(message.fileName) + " is there already; move it away first");
         }
     }
     std::vector<std::string> created;
@@ -248,7 +252,7 @@ int importBoard(int board, const std::string& dir, const std::string& text, std:
     for (const ImportedMessage* message : toCreate) {
         if (store.CreateBody(message->fileName, message->body) != StoreResult::Done) {
             undo();
-            return refuse("cannot write " + message->fileName);
+            return refuse("cannot write " + terminalText(message->fileName));
         }
         created.push_back(message->fileName);
     }

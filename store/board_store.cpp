@@ -126,7 +126,9 @@ StoreResult BoardStore::recover() {
     char path[512];
     if (!joinPath(path, sizeof path, boardDir_, kRedoName)) return StoreResult::Failed;
     std::string bytes;
-    int found = readWholeFile(path, &bytes);
+    // A committed change holds at most a body and a few records; a longer
+    // file is not read into memory, and the board waits for its owner.
+    int found = readWholeFile(path, &bytes, 2 * kMaxBodyBytes);
     if (found < 0) return StoreResult::Failed;
     if (found > 0) {
         RedoRecord redo;

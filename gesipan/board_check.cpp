@@ -248,7 +248,8 @@ Analysis analyse(int board, const std::string& dir, const BoardView& view, const
             needNames.push_back(i);
             copyFrom.push_back("");
         } else if (named.count(name)) {
-            problem(printed("record %zu: body file %s is record %zu's too", i + 1, safe(name).c_str(), named[name] + 1));
+            problem(printed("record %zu: body file %s is record %zu's too", i + 1, safe(name).c_str(),
+                            named[name] + 1));
             needNames.push_back(i);
             copyFrom.push_back(kindOf(dir, name) == Kind::Plain ? name : "");
         } else {
@@ -304,7 +305,8 @@ Analysis analyse(int board, const std::string& dir, const BoardView& view, const
         putFormatted(&records[i][0], field::FileName, "%s", name.c_str());
         a.bodies.push_back({name, copyFrom[k],
                             printed("record %zu: body file %s %s", i + 1, name.c_str(),
-                                    copyFrom[k].empty() ? "created empty" : ("copied from " + safe(copyFrom[k])).c_str())});
+                                    copyFrom[k].empty() ? "created empty"
+                                                        : ("copied from " + safe(copyFrom[k])).c_str())});
         rebuild = true;
     }
     if (!rebuild) return a;

@@ -144,7 +144,8 @@ int exportBoard(int board, const std::string& dir, std::FILE* out, std::FILE* er
                                    : StoreResult::Failed;
         if (tooLarge) {
             // Said, and the rest exported: one such file must not keep the others from a backup.
-            std::fprintf(err, "gesipan: board %d: message %d: body file %s is larger than %zu bytes; exported without it\n",
+            std::fprintf(err,
+                         "gesipan: board %d: message %d: body file %s is larger than %zu bytes; exported without it\n",
                          board, n, terminalText(fieldText(record, field::FileName)).c_str(), kMaxBodyBytes);
             left = 1;
         } else if (bodyRead == StoreResult::Failed) {

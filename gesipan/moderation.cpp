@@ -182,7 +182,9 @@ int eraseMessages(int board, const std::string& dir, const Selection& selection,
             std::fprintf(options.progress, "gesipan: board %d: %d of %d messages read\n", board, count - n, count);
         }
         Message message;
-        if (!readMessage(store, board, n, &message, options.err)) return refuse("message " + std::to_string(n) + " cannot be read");
+        if (!readMessage(store, board, n, &message, options.err)) {
+            return refuse("message " + std::to_string(n) + " cannot be read");
+        }
         if (!selected(selection, message)) continue;
         numbers.push_back(n);
         chosen.push_back(std::move(message));

@@ -507,7 +507,8 @@ StoreResult BoardStore::RemoveRecords(const std::vector<int>& numbers, std::stri
 StoreResult BoardStore::ReadWholeIndex(std::string* bytes) {
     if (!isBoard()) return StoreResult::NoStore;
     // Past a full board by a record and more, no index of this store.
-    int result = readWholeFile(indexPath_, bytes, kHeaderSize + (kMaxMessages + 2) * static_cast<std::size_t>(kRecordSize));
+    const std::size_t cap = kHeaderSize + (kMaxMessages + 2) * static_cast<std::size_t>(kRecordSize);
+    int result = readWholeFile(indexPath_, bytes, cap);
     if (result == 0) return StoreResult::NoStore;
     return result > 0 ? StoreResult::Done : StoreResult::Failed;
 }

@@ -150,7 +150,8 @@ TEST_F(Moderation, LinksAndWordsAsTheReaderSeesThem) {
     ToolResult listing = tool("list --json 1");
     std::vector<std::string> links;
     std::regex count("\"links\":([0-9]+)");
-    for (auto it = std::sregex_iterator(listing.out.begin(), listing.out.end(), count); it != std::sregex_iterator(); ++it) {
+    const std::string& out = listing.out;
+    for (auto it = std::sregex_iterator(out.begin(), out.end(), count); it != std::sregex_iterator(); ++it) {
         links.push_back((*it)[1].str());
     }
     EXPECT_EQ(links, (std::vector<std::string>{"1", "0", "0", "0", "0", "4", "4"})) << listing.out;

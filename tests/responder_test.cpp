@@ -565,7 +565,9 @@ TEST(Responder, ErrorPathsLeaveNoFileOrMemoryBehind) {
     ResponderProcess responder(site.cgiBin(), 1);
     ::setenv("ASAN_OPTIONS", saved.c_str(), 1);
     const pid_t worker = responder.workers().at(0);
-    for (int k = 0; k < 2; ++k) ASSERT_EQ(responder.request(paramsOf("SavePage", "BoardNum=1&TextNum=-1", kPost), kPost).status, 0);
+    for (int k = 0; k < 2; ++k) {
+        ASSERT_EQ(responder.request(paramsOf("SavePage", "BoardNum=1&TextNum=-1", kPost), kPost).status, 0);
+    }
     // Message 2's body file (once the post is carried out after its answer)
     // far larger than any post makes, sparse.
     ASSERT_EQ(boardFiles(site).count("1/guestbook2.html"), 1u);

@@ -250,7 +250,8 @@ TEST_F(SpamPost, LinksCountAsThePagePrintsThemAndWordsAsTheReaderSeesThem) {
             }
         }
     }
-    for (const char* text : {"play &#99;asino now", "c&#x61;sino", "cas<b></b>ino", "play \xFF" "casino now", "viagra"}) {
+    for (const char* text :
+         {"play &#99;asino now", "c&#x61;sino", "cas<b></b>ino", "play \xFF" "casino now", "viagra"}) {
         expectRefused(post(1, form(formEncoded(text))), kBanned, 1, storedSoFar);
     }
     EXPECT_EQ(post(1, form(formEncoded("cas ino, two links: http://a.example www.b.example"))).status, 0);

@@ -72,7 +72,12 @@ void BanList::parse(const std::string& text, std::vector<std::string>* unusable)
                     unusable->push_back(entry);
                     break;
                 }
-                for (char& c : bytes) c = smallLetter(c);
+                // The second byte of a two-byte character stays as it is, as
+                // the reader's text keeps it.
+                for (std::size_t i = 0; i < bytes.size(); ++i) {
+                    if (static_cast<unsigned char>(bytes[i]) >= 0x81) ++i;
+                    else bytes[i] = smallLetter(bytes[i]);
+                }
                 words_.push_back(bytes);
                 break;
             }

@@ -215,7 +215,8 @@ TEST(BanList, WordsMatchWhatTheReaderSeesAndTheListAsTheOwnerMeantIt) {
     BanList list;
     std::vector<std::string> unusable;
     // A byte-order mark before the first line and CRLF line ends.
-    list.parse("\xEF\xBB\xBF" "casino\r\n\xEC\xB9\xB4\xEC\xA7\x80\xEB\x85\xB8\r\n", &unusable);
+    // "갂" is the two bytes 0x81 "A" in the posts' code page.
+    list.parse("\xEF\xBB\xBF" "casino\r\n\xEC\xB9\xB4\xEC\xA7\x80\xEB\x85\xB8\r\n\xEA\xB0\x82\n", &unusable);
     EXPECT_TRUE(unusable.empty());
     struct Case {
         const char* text;
@@ -235,6 +236,8 @@ TEST(BanList, WordsMatchWhatTheReaderSeesAndTheListAsTheOwnerMeantIt) {
         {"cas ino", false},
         {"c&#233;sino", false},
         {"\x81\x63" "asino", false},  // the "c" is the second byte of a character
+        {"x\x81\x41y", true},
+        {"x\x81\x61y", false},
     };
     for (const Case& c : cases) EXPECT_EQ(list.bansText(c.text), c.banned) << c.text;
     EXPECT_EQ(banListLines("\xEF\xBB\xBF" "a\r\nb\n"), (std::vector<std::string>{"a\r", "b"}));

@@ -117,7 +117,12 @@ int changeBanList(const std::string& path, bool adding, const std::vector<std::s
         return kProblems;
     }
     std::string list;
-    int read = readWholeFile(path.c_str(), &list);
+    int read = readWholeFile(path.c_str(), &list, kMaxBanListBytes);
+    if (read < 0 && errno == EFBIG) {
+        std::fprintf(stderr, "gesipan: %s is longer than 1 MiB, more than a ban list; the ban list is as it was\n",
+                     path.c_str());
+        return kProblems;
+    }
     if (read < 0) {
         std::fprintf(stderr, "gesipan: cannot read %s\n", path.c_str());
         return kProblems;

@@ -6,6 +6,7 @@
 #include <set>
 #include <sys/stat.h>
 
+#include "json_text.h"
 #include "store/board_store.h"
 #include "store/redo_record.h"
 #include "store/index_format.h"
@@ -38,7 +39,15 @@ long long serialOf(const std::string& name) {
     return std::stoll(digits);
 }
 
+// A stored text (a record's field, a name read from one) for the owner's terminal.
+std::string safe(const std::string& text) { return terminalText(text); }
+
 enum class Kind { Missing, Plain, Other };
+
+long long sizeOf(const std::string& dir, const std::string& name) {
+    struct stat info;
+    return ::lstat((dir + name).c_str(), &info) == 0 ? static_cast<long long>(info.st_size) : -1;
+}
 
 Kind kindOf(const std::string& dir, const std::string& name) {
     struct stat info;
@@ -107,8 +116,8 @@ std::string keptCutRecord(const std::string& tail, const std::vector<std::string
     }
     std::string record = tail + std::string(static_cast<std::size_t>(kRecordSize) - tail.size(), '\0');
     if (fieldText(record.data(), field::TextNum) != std::to_string(records.size() + 1)) {
-        *why = printed("its TextNum \"%s\" does not follow record %zu", fieldText(record.data(), field::TextNum).c_str(),
-                       records.size());
+        *why = printed("its TextNum \"%s\" does not follow record %zu",
+                       safe(fieldText(record.data(), field::TextNum)).c_str(), records.size());
         return "";
     }
     std::set<std::string> named;
@@ -209,13 +218,14 @@ Analysis analyse(int board, const std::string& dir, const BoardView& view, const
             rebuild = true;
         }
         if (!countValid || static_cast<std::size_t>(count) != records.size()) {
-            problem(printed("%s: TextCount \"%s\" but %zu whole records", kIndexName, countText.c_str(), records.size()));
+            problem(printed("%s: TextCount \"%s\" but %zu whole records", kIndexName, safe(countText).c_str(),
+                            records.size()));
             rebuild = true;
         }
         for (std::size_t i = 0; i < records.size(); ++i) {
             const std::string number = fieldText(records[i].data(), field::TextNum);
             if (number != std::to_string(i + 1)) {
-                problem(printed("record %zu: TextNum \"%s\", not its position", i + 1, number.c_str()));
+                problem(printed("record %zu: TextNum \"%s\", not its position", i + 1, safe(number).c_str()));
                 rebuild = true;
             }
         }
@@ -234,21 +244,31 @@ Analysis analyse(int board, const std::string& dir, const BoardView& view, const
         const std::string name = fieldText(records[i].data(), field::FileName);
         if (serialOf(name) > serial) serial = serialOf(name);
         if (!isPlainBodyName(name)) {
-            problem(printed("record %zu: FileName \"%s\" names no body file of the board", i + 1, name.c_str()));
+            problem(printed("record %zu: FileName \"%s\" names no body file of the board", i + 1, safe(name).c_str()));
             needNames.push_back(i);
             copyFrom.push_back("");
         } else if (named.count(name)) {
-            problem(printed("record %zu: body file %s is record %zu's too", i + 1, name.c_str(), named[name] + 1));
+            problem(printed("record %zu: body file %s is record %zu's too", i + 1, safe(name).c_str(),
+                            named[name] + 1));
             needNames.push_back(i);
             copyFrom.push_back(kindOf(dir, name) == Kind::Plain ? name : "");
         } else {
             named[name] = i;
             Kind kind = kindOf(dir, name);
-            if (kind == Kind::Missing) {
+            if (kind == Kind::Missing && serialOf(name) < 0) {
+                // A name read from a damaged record may be anything: the file
+                // is made under a name of the board's own instead.
+                problem(printed("record %zu: body file %s is missing", i + 1, safe(name).c_str()));
+                needNames.push_back(i);
+                copyFrom.push_back("");
+            } else if (kind == Kind::Missing) {
                 problem(printed("record %zu: body file %s is missing", i + 1, name.c_str()));
                 a.bodies.push_back({name, "", printed("record %zu: empty body file %s created", i + 1, name.c_str())});
             } else if (kind == Kind::Other) {
-                problem(printed("record %zu: body file %s is not a plain file", i + 1, name.c_str()));
+                problem(printed("record %zu: body file %s is not a plain file", i + 1, safe(name).c_str()));
+            } else if (sizeOf(dir, name) > static_cast<long long>(kMaxBodyBytes)) {
+                problem(printed("record %zu: body file %s is larger than %zu bytes; no page shows it", i + 1,
+                                safe(name).c_str(), kMaxBodyBytes));
             }
         }
     }
@@ -256,7 +276,7 @@ Analysis analyse(int board, const std::string& dir, const BoardView& view, const
         if (serialOf(name) < 0) continue;
         if (serialOf(name) > serial) serial = serialOf(name);
         if (named.count(name)) continue;
-        problem(printed("%s: a body file that no record names", name.c_str()));
+        problem(printed("%s: a body file that no record names", safe(name).c_str()));
         if (options.moveOrphans && kindOf(dir, name) == Kind::Plain) {
             std::string aside = asideName(name);
             for (int k = 2; names.count(aside) || kindOf(dir, aside) != Kind::Missing; ++k) {
@@ -285,7 +305,8 @@ Analysis analyse(int board, const std::string& dir, const BoardView& view, const
         putFormatted(&records[i][0], field::FileName, "%s", name.c_str());
         a.bodies.push_back({name, copyFrom[k],
                             printed("record %zu: body file %s %s", i + 1, name.c_str(),
-                                    copyFrom[k].empty() ? "created empty" : ("copied from " + copyFrom[k]).c_str())});
+                                    copyFrom[k].empty() ? "created empty"
+                                                        : ("copied from " + safe(copyFrom[k])).c_str())});
         rebuild = true;
     }
     if (!rebuild) return a;
@@ -373,12 +394,12 @@ int repairBoard(int board, const std::string& dir, std::FILE* out, const CheckOp
     for (const NewBody& body : plan.bodies) {
         std::string bytes;
         if (!body.copyOf.empty() && store.readBody(body.copyOf, &bytes) != StoreResult::Done) {
-            report(out, board, "", "cannot read " + body.copyOf);
+            report(out, board, "", "cannot read " + safe(body.copyOf));
             return -1;
         }
         StoreResult made = store.CreateBody(body.name, bytes);
         if (made != StoreResult::Done) {
-            report(out, board, "", "cannot create " + body.name);
+            report(out, board, "", "cannot create " + safe(body.name));
             return -1;
         }
         report(out, board, "repaired: ", body.action);

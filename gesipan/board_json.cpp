@@ -133,13 +133,22 @@ int exportBoard(int board, const std::string& dir, std::FILE* out, std::FILE* er
     for (const NamedField& f : kHeaderFields) line += ",\"" + std::string(f.name) + "\":" + jsonText(fieldText(header, f.field));
     std::fprintf(out, "%s}\n", line.c_str());
     const int count = head == StoreResult::Done ? store.messageCount() : 0;
+    int left = 0;
     for (int n = 1; n <= count; ++n) {
         char record[kRecordSize];
         std::string body;
         StoreResult read = store.ReadRecord(n, record);
-        StoreResult bodyRead = read == StoreResult::Done ? store.readBody(fieldText(record, field::FileName), &body)
-                                                         : StoreResult::Failed;
-        if (bodyRead == StoreResult::Failed) {
+        bool tooLarge = false;
+        StoreResult bodyRead = read == StoreResult::Done
+                                   ? store.readBody(fieldText(record, field::FileName), &body, &tooLarge)
+                                   : StoreResult::Failed;
+        if (tooLarge) {
+            // Said, and the rest exported: one such file must not keep the others from a backup.
+            std::fprintf(err,
+                         "gesipan: board %d: message %d: body file %s is larger than %zu bytes; exported without it\n",
+                         board, n, terminalText(fieldText(record, field::FileName)).c_str(), kMaxBodyBytes);
+            left = 1;
+        } else if (bodyRead == StoreResult::Failed) {
             std::fprintf(err, "gesipan: board %d: message %d cannot be read\n", board, n);
             return 1;
         }
@@ -155,7 +164,7 @@ int exportBoard(int board, const std::string& dir, std::FILE* out, std::FILE* er
         std::fprintf(err, "gesipan: board %d: the export could not be written\n", board);
         return 1;
     }
-    return 0;
+    return left;
 }
 
 int importBoard(int board, const std::string& dir, const std::string& text, std::FILE* err) {
@@ -205,7 +214,11 @@ int importBoard(int board, const std::string& dir, const std::string& text, std:
         message.body = body->second.text;
         message.fileName = fieldText(message.record.data(), field::FileName);
         if (!isPlainBodyName(message.fileName) || !fileNames.insert(message.fileName).second) {
-            return refuse(where + "FileName \"" + message.fileName + "\" is no body file of its own");
+            return refuse(where + "FileName \"" + terminalText(message.fileName) + "\" is no body file of its own");
+        }
+        // No page would show it.
+        if (message.body.size() > kMaxBodyBytes) {
+            return refuse(where + "a body longer than " + std::to_string(kMaxBodyBytes) + " bytes");
         }
         imported.push_back(message);
     }
@@ -230,7 +243,7 @@ int importBoard(int board, const std::string& dir, const std::string& text, std:
         if (!exists) {
             if (message.hasBody) toCreate.push_back(&message);
         } else if (!message.hasBody || found != StoreResult::Done || there != message.body) {
-            return refuse(message.fileName + " is there already; move it away first");
+            return refuse(terminalText(message.fileName) + " is there already; move it away first");
         }
     }
     std::vector<std::string> created;
@@ -240,7 +253,7 @@ int importBoard(int board, const std::string& dir, const std::string& text, std:
     for (const ImportedMessage* message : toCreate) {
         if (store.CreateBody(message->fileName, message->body) != StoreResult::Done) {
             undo();
-            return refuse("cannot write " + message->fileName);
+            return refuse("cannot write " + terminalText(message->fileName));
         }
         created.push_back(message->fileName);
     }

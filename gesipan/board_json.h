@@ -8,7 +8,9 @@
 #include <string>
 
 // Writes board `board` to `out` under its shared lock. 0 done; 1 when the
-// board cannot be read whole (a message on `err`).
+// board cannot be read whole (a message on `err`), or, after the whole
+// export, when a body file too large for any page was left out (its body
+// null, a line on `err` for each).
 int exportBoard(int board, const std::string& dir, std::FILE* out, std::FILE* err);
 
 // Re-creates board `board`, which must hold no messages, from `text` (an

@@ -5,20 +5,7 @@
 #include <fstream>
 
 #include "events/event_log.h"
-
-std::string terminalText(const std::string& text) {
-    std::string shown;
-    for (unsigned char c : text) {
-        if (c < 0x20 || c >= 0x7f || c == '\\') {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\x%02x", c);
-            shown += escape;
-        } else {
-            shown += static_cast<char>(c);
-        }
-    }
-    return shown;
-}
+#include "json_text.h"
 
 bool parseSince(const std::string& text, std::time_t now, std::time_t* since) {
     char unit = 0;

@@ -13,10 +13,6 @@ struct EventFilter {
     bool json = false;
 };
 
-// `text` with every control byte and byte above ASCII as \xNN, so that
-// nothing a visitor wrote moves the cursor or retitles the window.
-std::string terminalText(const std::string& text);
-
 // "2026-12-08", "2026-12-08T15:04" (local time) or a span back from `now`:
 // "90m", "24h", "7d". False for anything else.
 bool parseSince(const std::string& text, std::time_t now, std::time_t* since);

@@ -136,6 +136,11 @@ std::string jsonText(const std::string& text) {
     return out;
 }
 
+std::string terminalText(const std::string& text) {
+    std::string literal = jsonText(text);
+    return literal.substr(1, literal.size() - 2);
+}
+
 bool boardBytes(const std::string& json, std::size_t* at, std::string* bytes) {
     std::size_t i = *at;
     if (i >= json.size() || json[i] != '"') return false;

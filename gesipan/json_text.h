@@ -18,3 +18,9 @@ bool boardBytes(const std::string& json, std::size_t* at, std::string* bytes);
 // The board bytes of UTF-8 text typed by the owner; false when it is not
 // UTF-8 or holds a character that code page 949 cannot hold.
 bool boardBytesOfUtf8(const std::string& utf8, std::string* bytes);
+
+// Board bytes made safe for the owner's terminal, to be printed without
+// quotes: characters in UTF-8, every control byte and every byte that is no
+// character written as jsonText writes it, so no byte a visitor posted can
+// drive the terminal. Every print of a stored text goes through it.
+std::string terminalText(const std::string& text);

@@ -7,6 +7,7 @@
 #include "store/board_store.h"
 #include "json_text.h"
 #include "spam/link_count.h"
+#include "spam/reader_text.h"
 #include "text/decimal.h"
 #include "store/index_format.h"
 
@@ -23,17 +24,12 @@ struct Message {
 
 std::string field(const Message& message, StoreField f) { return fieldText(message.record.data(), f); }
 
-// A visitor's text for the owner's terminal: controls and bytes that are
-// no character escaped, so no posted byte can drive the terminal.
-std::string shown(const std::string& text) {
-    std::string literal = jsonText(text);
-    return literal.substr(1, literal.size() - 2);
-}
+std::string shown(const std::string& text) { return terminalText(text); }
 
-// Counted as the posting limit counts them, text by text.
+// Counted as the posting limit counts them.
 int linksOf(const Message& message) {
-    return countLinks(field(message, field::Homepage).c_str()) + countLinks(field(message, field::Subject).c_str()) +
-           countLinks(message.body.c_str());
+    return postLinks(field(message, field::Name).c_str(), field(message, field::Homepage).c_str(),
+                     field(message, field::Subject).c_str(), message.body.c_str());
 }
 
 void showMessage(const Message& message, int board, const ShowOptions& options) {
@@ -53,15 +49,22 @@ void showMessage(const Message& message, int board, const ShowOptions& options) 
                  jsonText(field(message, field::Name)).c_str(), jsonText(field(message, field::Subject)).c_str());
 }
 
-// Record n and its body; false when either cannot be read.
-bool readMessage(BoardStore& store, int n, Message* message) {
+// Record n and its body; false when either cannot be read. A body file
+// too large for any page is said on `err` and the message taken without it.
+bool readMessage(BoardStore& store, int board, int n, Message* message, std::FILE* err) {
     char record[kRecordSize];
     message->number = n;
     if (store.ReadRecord(n, record) != StoreResult::Done) return false;
     message->record.assign(record, kRecordSize);
-    StoreResult body = store.readBody(field(*message, field::FileName), &message->body);
+    bool tooLarge = false;
+    StoreResult body = store.readBody(field(*message, field::FileName), &message->body, &tooLarge);
     message->hasBody = body == StoreResult::Done;
     if (!message->hasBody) message->body.clear();
+    if (tooLarge) {
+        std::fprintf(err, "gesipan: board %d: message %d: body file %s is larger than %zu bytes; read without it\n",
+                     board, n, terminalText(field(*message, field::FileName)).c_str(), kMaxBodyBytes);
+        return true;
+    }
     return body != StoreResult::Failed;
 }
 
@@ -131,14 +134,8 @@ bool parseRange(const std::string& text, std::pair<int, int>* range) {
 }
 
 bool holdsWord(const std::string& text, const std::string& word) {
-    if (word.empty()) return false;
-    const std::string lowerText = asciiLower(text);
-    const std::string lowerWord = asciiLower(word);
-    for (std::size_t at = 0; at + lowerWord.size() <= lowerText.size();
-         at += static_cast<unsigned char>(lowerText[at]) >= 0x81 ? 2 : 1) {
-        if (lowerText.compare(at, lowerWord.size(), lowerWord) == 0) return true;
-    }
-    return false;
+    // As the ban list judges a post: by what its reader sees.
+    return readerHoldsWord(readerText(text.c_str()), asciiLower(word));
 }
 
 int listBoard(int board, const std::string& dir, int limit, const ShowOptions& options) {
@@ -150,7 +147,7 @@ int listBoard(int board, const std::string& dir, int limit, const ShowOptions& o
     if (!options.json) std::fprintf(options.out, "board %d: %d of %d messages, newest first\n", board, shownCount, count);
     for (int n = count; n > count - shownCount; --n) {
         Message message;
-        if (!readMessage(store, n, &message)) {
+        if (!readMessage(store, board, n, &message, options.err)) {
             std::fprintf(options.err, "gesipan: board %d: message %d cannot be read\n", board, n);
             return 1;
         }
@@ -189,7 +186,9 @@ int eraseMessages(int board, const std::string& dir, const Selection& selection,
             std::fprintf(options.progress, "gesipan: board %d: %d of %d messages read\n", board, count - n, count);
         }
         Message message;
-        if (!readMessage(store, n, &message)) return refuse("message " + std::to_string(n) + " cannot be read");
+        if (!readMessage(store, board, n, &message, options.err)) {
+            return refuse("message " + std::to_string(n) + " cannot be read");
+        }
         if (!selected(selection, message)) continue;
         numbers.push_back(n);
         chosen.push_back(std::move(message));

@@ -18,8 +18,9 @@ struct Selection {
 // "N" or "N-M" (1 <= N <= M) as a range of message numbers.
 bool parseRange(const std::string& text, std::pair<int, int>* range);
 
-// True when `word` stands in `text` from the start of a character on,
-// ASCII letters in either case; both are code page 949 bytes.
+// True when `word` stands in `text` as its reader sees it (see
+// readerText), from the start of a character on, ASCII letters in either
+// case; both are code page 949 bytes.
 bool holdsWord(const std::string& text, const std::string& word);
 
 struct ShowOptions {

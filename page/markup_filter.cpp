@@ -129,6 +129,7 @@ struct Tag {
     std::size_t end = 0;  // index just past ">"
     bool allowed = false;
     bool closing = false;
+    bool hasHref = false;
     int element = -1;  // index into kElements
 };
 
@@ -172,6 +173,7 @@ Tag readTag(const char* data, std::size_t length, std::size_t start) {
         while (k < length && (isAlpha(static_cast<unsigned char>(data[k])) || data[k] == '-') && name.size() < 32)
             name += lower(static_cast<unsigned char>(data[k++]));
         if (name.empty() || !attributeAllowed(element, name)) return tag;
+        if (name == "href") tag.hasHref = true;
         if (k < length && !isHtmlSpace(data[k]) && data[k] != '/' && data[k] != '>' && data[k] != '=') return tag;
         while (k < length && isHtmlSpace(data[k])) ++k;
         if (k >= length) return tag;
@@ -363,4 +365,31 @@ std::string filterMarkup(const char* data, std::size_t length, bool linksAllowed
     }
     open.closeAll();
     return out;
+}
+
+ShownMarkup shownMarkup(const char* data, std::size_t length) {
+    // The filter's output, read again with the filter's own tag reader:
+    // every tag there is a whole allowed one, so what is left is the text.
+    const std::string out = filterMarkup(data, length, true);
+    ShownMarkup shown;
+    bool inLink = false;
+    std::size_t k = 0;
+    while (k < out.size()) {
+        const unsigned char next = k + 1 < out.size() ? static_cast<unsigned char>(out[k + 1]) : 0;
+        if (out[k] == '<' && (isAlpha(next) || next == '/')) {
+            Tag tag = readTag(out.data(), out.size(), k);
+            if (tag.allowed) {
+                if (tag.element == kA) {
+                    inLink = !tag.closing && tag.hasHref;
+                    if (inLink) ++shown.links;
+                }
+                k = tag.end;
+                continue;
+            }
+        }
+        shown.text += out[k];
+        if (!inLink) shown.outsideLinks += out[k];
+        ++k;
+    }
+    return shown;
 }

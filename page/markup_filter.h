@@ -17,3 +17,13 @@ std::string filterMarkup(const char* data, std::size_t length, bool linksAllowed
 // a scheme other than http, https, ftp or mailto once a browser has dropped
 // what it ignores in a URL.
 bool hasForbiddenScheme(const char* data, std::size_t length);
+
+// What a reader sees of a visitor's text once filterMarkup (links allowed)
+// has done its work: the printed text without its tags, character
+// references still as written; and the links the page makes live.
+struct ShownMarkup {
+    std::string text;
+    std::string outsideLinks;  // the part of `text` outside those links
+    int links = 0;             // printed anchors with an href
+};
+ShownMarkup shownMarkup(const char* data, std::size_t length);

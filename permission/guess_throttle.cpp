@@ -108,8 +108,8 @@ int GuessThrottle::lock(bool exclusive) {
 
 std::vector<GuessEntry> GuessThrottle::load() {
     std::string text;
-    if (readWholeFile(path_, &text) <= 0) return {};
-    if (text.size() > kMaxStateBytes) text.resize(kMaxStateBytes);
+    // Longer than any count of ours: damaged, counted afresh.
+    if (readWholeFile(path_, &text, kMaxStateBytes) <= 0) return {};
     return parse(text, now_);
 }
 

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "spam/reader_text.h"
 #include "text/hangul.h"
 #include "config/visitor_address.h"
 
@@ -71,7 +72,12 @@ void BanList::parse(const std::string& text, std::vector<std::string>* unusable)
                     unusable->push_back(entry);
                     break;
                 }
-                for (char& c : bytes) c = smallLetter(c);
+                // The second byte of a two-byte character stays as it is, as
+                // the reader's text keeps it.
+                for (std::size_t i = 0; i < bytes.size(); ++i) {
+                    if (static_cast<unsigned char>(bytes[i]) >= 0x81) ++i;
+                    else bytes[i] = smallLetter(bytes[i]);
+                }
                 words_.push_back(bytes);
                 break;
             }
@@ -91,32 +97,17 @@ bool BanList::bansAddress(const std::string& address) const {
 
 bool BanList::bansText(const char* text) const {
     if (words_.empty()) return false;
-    // ASCII letters in small case; a two-byte character kept whole (its
-    // second byte may be an ASCII letter), and words matched only where a
-    // character starts.
-    std::string even;
-    std::vector<bool> starts;
-    for (const char* p = text; *p; ++p) {
-        starts.push_back(true);
-        if (static_cast<unsigned char>(*p) >= 0x80 && p[1]) {
-            even += *p++;
-            starts.push_back(false);
-            even += *p;
-        } else {
-            even += smallLetter(*p);
-        }
-    }
+    const std::string reader = readerText(text);
     for (const std::string& word : words_) {
-        for (std::size_t at = even.find(word); at != std::string::npos; at = even.find(word, at + 1)) {
-            if (starts[at]) return true;
-        }
+        if (readerHoldsWord(reader, word)) return true;
     }
     return false;
 }
 
 std::vector<std::string> banListLines(const std::string& text) {
     std::vector<std::string> lines;
-    std::size_t at = 0;
+    // A byte-order mark, as editors may write one, is no part of the first entry.
+    std::size_t at = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
     while (at < text.size()) {
         std::size_t end = text.find('\n', at);
         if (end == std::string::npos) end = text.size();

@@ -11,6 +11,9 @@
 #include <string>
 #include <vector>
 
+// The most of the list a post reads (and gesipan changes).
+constexpr std::size_t kMaxBanListBytes = 1024 * 1024;
+
 enum class BanKind { Address, Range, Word, None };
 
 // What the line `entry` is (trimmed of blanks); `*canonical` the form
@@ -25,7 +28,8 @@ public:
     void parse(const std::string& text, std::vector<std::string>* unusable);
 
     bool bansAddress(const std::string& address) const;
-    // `text` in the posts' code page.
+    // `text` in the posts' code page, judged by what a reader sees of it
+    // (see readerText), as `gesipan erase --word` judges stored texts.
     bool bansText(const char* text) const;
 
     bool empty() const { return ranges_.empty() && words_.empty(); }
@@ -39,5 +43,6 @@ private:
     std::vector<std::string> words_;  // ASCII letters in small case
 };
 
-// The entries of the list's text as lines (comments and blanks kept), for gesipan.
+// The entries of the list's text as lines (comments and blanks kept, a
+// leading byte-order mark dropped, a CR before a line's end kept), for gesipan.
 std::vector<std::string> banListLines(const std::string& text);

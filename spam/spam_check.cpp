@@ -1,5 +1,6 @@
 #include "spam/spam_check.h"
 
+#include <cerrno>
 #include <vector>
 
 #include "spam/ban_list.h"
@@ -22,7 +23,13 @@ TokenVerdict checkToken(const SpamConfig& config, std::time_t now, const PostedF
 
 bool isBanned(const SpamConfig& config, const PostedForm& form) {
     std::string text;
-    if (readWholeFile(config.banListPath.c_str(), &text) <= 0) {
+    int read = readWholeFile(config.banListPath.c_str(), &text, kMaxBanListBytes);
+    if (read < 0 && errno == EFBIG) {
+        // No list the owner keeps grows this long; the post is not held up reading it.
+        reportDefenceOff("longer than 1 MiB, not read", config.banListPath);
+        return false;
+    }
+    if (read <= 0) {
         reportDefenceOff("cannot be read", config.banListPath);
         return false;
     }
@@ -40,8 +47,7 @@ bool isBanned(const SpamConfig& config, const PostedForm& form) {
 }
 
 int linksIn(const PostedForm& form) {
-    // Name and e-mail print no link; the homepage, subject and body do.
-    return countLinks(form.texts[2]) + countLinks(form.texts[3]) + countLinks(form.texts[4]);
+    return postLinks(form.texts[0], form.texts[2], form.texts[3], form.texts[4]);
 }
 
 }  // namespace

@@ -138,7 +138,9 @@ StoreResult BoardStore::recover() {
     char path[512];
     if (!joinPath(path, sizeof path, boardDir_, kRedoName)) return StoreResult::Failed;
     std::string bytes;
-    int found = readWholeFile(path, &bytes);
+    // A committed change holds at most a body and a few records; a longer
+    // file is not read into memory, and the board waits for its owner.
+    int found = readWholeFile(path, &bytes, 2 * kMaxBodyBytes);
     if (found < 0) return StoreResult::Failed;
     if (found > 0) {
         RedoRecord redo;
@@ -226,12 +228,19 @@ bool BoardStore::hasStoreLength() {
     return fileSize(index_) == kHeaderSize + static_cast<off_t>(count_) * kRecordSize;
 }
 
-StoreResult BoardStore::readBody(const std::string& fileName, std::string* body) {
+StoreResult BoardStore::readBody(const std::string& fileName, std::string* body, bool* tooLarge) {
     char path[512];
+    if (tooLarge) *tooLarge = false;
     if (!isBoard() || !isPlainBodyName(fileName) || !joinPath(path, sizeof path, boardDir_, fileName.c_str())) {
         return StoreResult::NoMessage;
     }
-    int result = readWholeFile(path, body);
+    int result = readWholeFile(path, body, kMaxBodyBytes);
+    if (result < 0 && errno == EFBIG) {
+        if (tooLarge) *tooLarge = true;
+        // What was read goes at once: a page shows none of it.
+        std::string().swap(*body);
+        return StoreResult::Failed;
+    }
     if (result == 0) return StoreResult::NoMessage;
     return result > 0 ? StoreResult::Done : StoreResult::Failed;
 }
@@ -529,7 +538,9 @@ StoreResult BoardStore::RemoveRecords(const std::vector<int>& numbers, std::stri
 
 StoreResult BoardStore::ReadWholeIndex(std::string* bytes) {
     if (!isBoard()) return StoreResult::NoStore;
-    int result = readWholeFile(indexPath_, bytes);
+    // Past a full board by a record and more, no index of this store.
+    const std::size_t cap = kHeaderSize + (kMaxMessages + 2) * static_cast<std::size_t>(kRecordSize);
+    int result = readWholeFile(indexPath_, bytes, cap);
     if (result == 0) return StoreResult::NoStore;
     return result > 0 ? StoreResult::Done : StoreResult::Failed;
 }

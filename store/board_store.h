@@ -11,6 +11,7 @@
 // board is always as before a change or as after it.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <set>
 #include <string>
@@ -18,6 +19,13 @@
 #include <vector>
 
 #include "store/board_lock.h"
+
+// The largest body file a page reads. A post's form is at most 512 KiB and
+// its body becomes the file with each CR written as "<br>", four bytes for
+// one, so no post makes a file of 2 MiB (4 x 524,288 bytes, less the form's
+// other fields); twice that leaves room for any edit of the older program
+// and still bounds what one request holds.
+constexpr std::size_t kMaxBodyBytes = 4 * 1024 * 1024;
 
 enum class StoreResult {
     Done,
@@ -78,8 +86,10 @@ public:
 
     // The body file that a record's FileName names. Done, NoMessage when
     // the name is not a plain file name in the board directory or no such
-    // file exists, Failed on a read error.
-    StoreResult readBody(const std::string& fileName, std::string* body);
+    // file exists, Failed on a read error or a file longer than
+    // kMaxBodyBytes (then `*tooLarge`, when given, is set and no more than
+    // that is read).
+    StoreResult readBody(const std::string& fileName, std::string* body, bool* tooLarge = nullptr);
 
     // The changes; each needs lockForChange(), and for all but AppendRecord
     // on a fresh store a ReadHeader() before. Each is Done only when it is

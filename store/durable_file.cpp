@@ -65,33 +65,55 @@ int writeAll(int fd, const char* data, std::size_t size) {
 
 namespace {
 
-// 1 whole, 0 not a regular file, -1 error (errno kept).
-int readOpenFile(int fd, std::string* data) {
+// 1 whole, 0 not a regular file, -1 error (errno kept; EFBIG past `cap`).
+int readOpenFile(int fd, std::string* data, std::size_t cap) {
     struct stat info;
     if (::fstat(fd, &info) != 0) return -1;
     if (!S_ISREG(info.st_mode)) return 0;
     data->clear();
-    data->reserve(static_cast<std::size_t>(info.st_size));
+    if (info.st_size > 0 && static_cast<unsigned long long>(info.st_size) > cap) {
+        errno = EFBIG;
+        return -1;
+    }
+    // The size only hints: the file may still grow while it is read.
+    data->reserve(static_cast<std::size_t>(info.st_size > 0 ? info.st_size : 0));
     char chunk[65536];
     for (;;) {
         ssize_t got = ::read(fd, chunk, sizeof chunk);
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) return -1;
         if (got == 0) return 1;
+        const std::size_t room = cap - data->size();
+        if (static_cast<std::size_t>(got) > room) {
+            data->append(chunk, room);
+            errno = EFBIG;
+            return -1;
+        }
         data->append(chunk, static_cast<std::size_t>(got));
     }
 }
 
+// Closes the descriptor however the reading ends, an exception included.
+struct ClosedAtEnd {
+    int fd;
+    ~ClosedAtEnd() { ::close(fd); }
+};
+
 }  // namespace
 
-int readWholeFile(const char* path, std::string* data) {
+int readWholeFile(const char* path, std::string* data, std::size_t cap) {
     for (int tries = 0;;) {
         // O_NONBLOCK: a FIFO planted under a body's name must not hang the run.
         int fd = openNoFollow(path, O_RDONLY | O_NONBLOCK);
         if (fd < 0) return errno == ENOENT || errno == ELOOP || errno == ENOTDIR ? 0 : -1;
-        int result = readOpenFile(fd, data);
-        int readError = errno;
-        ::close(fd);
+        int result;
+        int readError;
+        {
+            ClosedAtEnd closed{fd};
+            result = readOpenFile(fd, data, cap);
+            readError = errno;
+        }
+        errno = readError;
         if (result >= 0) return result;
         if (readError != ESTALE || ++tries >= kStaleTries) return -1;
     }

@@ -23,10 +23,15 @@ int writeAt(int fd, const void* data, std::size_t size, off_t offset);
 // Appends every byte of `data` at the descriptor's position; 1 or -1.
 int writeAll(int fd, const char* data, std::size_t size);
 
+// No limit on what readWholeFile reads but memory's.
+constexpr std::size_t kNoReadCap = static_cast<std::size_t>(-1);
+
 // Every byte of a regular file opened read-only through openNoFollow; 1,
-// 0 when there is no such regular file, -1 on an error. A read answered
+// 0 when there is no such regular file, -1 on an error. A file longer than
+// `cap` bytes is -1 with errno EFBIG: never more than `cap` bytes are read
+// or reserved, whatever size the file claims or grows to. A read answered
 // with ESTALE opens the file again and starts over.
-int readWholeFile(const char* path, std::string* data);
+int readWholeFile(const char* path, std::string* data, std::size_t cap = kNoReadCap);
 
 // The descriptor's file size, or -1.
 off_t fileSize(int fd);

@@ -41,8 +41,16 @@ bool StateFile::lock() {
 int StateFile::read(std::string* text) {
     text->clear();
     if (lockFd_ < 0) return -1;
-    int result = readWholeFile(path_.c_str(), text);
-    if (text->size() > kMaxStateBytes) text->resize(kMaxStateBytes);
+    int result = readWholeFile(path_.c_str(), text, kMaxStateBytes);
+    if (result < 0 && errno == EFBIG) {
+        // No record of ours grows this long: damaged, and emptied at once
+        // (the lock is ours), so that a second read in this request finds a
+        // fresh record rather than saying so again; the change writes it anew.
+        std::string().swap(*text);
+        reportDefenceOff("longer than any such record, read as damaged", path_);
+        replace(std::string());
+        return 1;
+    }
     return result;
 }
 

@@ -24,7 +24,9 @@ public:
     // Takes the exclusive lock; false when it cannot be had.
     bool lock();
 
-    // The file's bytes (at most 1 MB) into `text`: 1 read, 0 no file, -1 error.
+    // The file's bytes into `text`: 1 read, 0 no file, -1 error. A file
+    // over 1 MiB is read no further, said so on standard error, emptied,
+    // and given as an empty record: 1 with `text` empty.
     int read(std::string* text);
 
     // Replaces the file by `text`: written beside and renamed over it.

@@ -59,6 +59,15 @@ TEST_F(GesipanBan, BanAndUnbanChangeTheListAndThePostsFollow) {
     EXPECT_EQ(postFrom("192.0.2.7", "casino"), 0);
     EXPECT_EQ(postFrom("198.51.100.77"), 1);
     EXPECT_FALSE(fileExists(listPath() + ".new"));
+
+    // As an editor may save it: a byte-order mark and CRLF line ends.
+    writeFile(listPath(), "\xEF\xBB\xBF" "casino\r\n192.0.2.9\r\n# kept\r\n");
+    EXPECT_EQ(postFrom("192.0.2.8", "casino"), 1);
+    EXPECT_EQ(postFrom("192.0.2.9"), 1);
+    ToolResult unbanned = tool("unban CASINO 192.0.2.9");
+    EXPECT_EQ(unbanned.status, 0) << unbanned.err;
+    EXPECT_EQ(readFile(listPath()), "# kept\r\n");
+    EXPECT_EQ(postFrom("192.0.2.9", "casino"), 0);
 }
 
 TEST_F(GesipanBan, WhatCannotBeAnEntryChangesNothing) {

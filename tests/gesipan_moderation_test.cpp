@@ -11,6 +11,7 @@
 #include <regex>
 #include <string>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <thread>
 #include <vector>
 
@@ -132,6 +133,56 @@ TEST_F(Moderation, VisitorBytesCannotDriveTheOwnersTerminal) {
         EXPECT_EQ(result.out.find_first_of("\x1b\x07\xff"), std::string::npos) << command << ": " << result.out;
         EXPECT_NE(result.out.find("\\u001b[31mRed\\udcff"), std::string::npos) << command << ": " << result.out;
     }
+}
+
+TEST_F(Moderation, LinksAndWordsAsTheReaderSeesThem) {
+    const std::vector<std::string> bodies = {
+        "<a href=\"//s.example/1\">x</a><a href=\"//s.example/2\">x</a><a href=//s.example/3>x</a><a href=//s>x</a>",
+        "<a href=\"&#104;ttp://s/1\">x</a><a href=\"http&#58;//s/2\">x</a><a href=\"http:///s/3\">x</a>"
+        "<a href=\"https:s\">x</a>",
+        "play &#99;asino now",
+        "c&#x61;sino",
+        "cas<b></b>ino",
+        "play \xff" "casino now",
+        "cas ino http://a.example",
+    };
+    storeBoard(std::vector<TestRecord>(bodies.size(), message("S")), bodies);
+    ToolResult listing = tool("list --json 1");
+    std::vector<std::string> links;
+    std::regex count("\"links\":([0-9]+)");
+    const std::string& out = listing.out;
+    for (auto it = std::sregex_iterator(out.begin(), out.end(), count); it != std::sregex_iterator(); ++it) {
+        links.push_back((*it)[1].str());
+    }
+    EXPECT_EQ(links, (std::vector<std::string>{"1", "0", "0", "0", "0", "4", "4"})) << listing.out;
+    ToolResult words = tool("erase 1 --word CASINO");
+    EXPECT_EQ(words.status, 0) << words.err;
+    EXPECT_EQ(numbersOf(words.out), (std::vector<int>{6, 5, 4, 3})) << words.out;
+}
+
+TEST_F(Moderation, ABodyTooLargeForAnyPageIsReportedByNumberAndTheRestGoesOn) {
+    storeBoard({message("S1"), message("S2"), message("S3")});
+    ASSERT_EQ(::truncate((site.boardDir(1) + body(2)).c_str(), 100LL << 30), 0);
+    struct Case {
+        const char* command;
+        int status;
+        const char* out;  // in standard output
+        const char* err;  // in standard error
+    };
+    const Case cases[] = {
+        {"list 1", 0, "board 1: 3 of 3 messages", "message 2: body file guestbook2.html is larger than"},
+        {"erase --dry-run 1 --word body", 0, "would erase 2 of 3", "message 2: body file guestbook2.html"},
+        {"export 1", 1, "\"body\":\"body 3\"", "message 2: body file guestbook2.html is larger than"},
+        {"check 1", 1, "record 2: body file guestbook2.html is larger than 4194304 bytes", ""},
+        {"erase 1 1", 0, "erased 1 of 3 messages", "message 2: body file guestbook2.html"},
+    };
+    for (const Case& c : cases) {
+        ToolResult result = tool(c.command);
+        EXPECT_EQ(result.status, c.status) << c.command << ": " << result.out << result.err;
+        EXPECT_NE(result.out.find(c.out), std::string::npos) << c.command << ": " << result.out;
+        EXPECT_NE(result.err.find(c.err), std::string::npos) << c.command << ": " << result.err;
+    }
+    EXPECT_EQ(listed(), (std::vector<std::string>{"S3", "S2"}));
 }
 
 TEST_F(Moderation, ErasesNumbersRangesAddressesAndWordsInOneChange) {

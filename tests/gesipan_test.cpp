@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <regex>
 #include <string>
 #include <sys/stat.h>
@@ -244,6 +245,45 @@ TEST_F(GesipanRun, BodyFileMissingGetsAnEmptyOne) {
     CgiRequest show;
     show.query = "BoardNum=1&TextNum=2";
     EXPECT_EQ(runCgi("ShowPage", site.cgiBin(), show).status, 0);
+}
+
+TEST_F(GesipanRun, StoredBytesNeverReachTheTerminalNorNameAFile) {
+    // What a misaligned index shows in its fields: a visitor's subject bytes.
+    std::string index = headerBytes(3, 3, 1);
+    index.replace(10, 10, std::string("\x1b[2J\0\0\0\0\0\0", 10));  // TextCount
+    TestRecord fine;
+    fine.fileName = body(1);
+    TestRecord named;
+    named.textNum = 2;
+    named.fileName = "\x1b]0;owned\x07";
+    TestRecord numbered;
+    numbered.textNum = 3;
+    numbered.fileName = "\x1b[8m\xff.html";
+    std::string third = recordBytes(numbered);
+    third.replace(0, 5, std::string("\x1b[8m", 4) + '\0');  // TextNum
+    site.writeBoardFile(1, "guestbook.dat", index + recordBytes(fine) + recordBytes(named) + third);
+    site.writeBoardFile(1, body(1), "body 1");
+    struct Case {
+        const char* command;
+        const char* out;  // what it says, escaped
+    };
+    const Case cases[] = {
+        {"check 1", "board 1: record 2: body file \\u001b]0;owned\\u0007 is missing\n"},
+        {"repair 1", "board 1: repaired: record 3: body file guestbook5.html created empty\n"},
+        {"check 1", "board 1: ok, 3 messages\n"},
+    };
+    for (const Case& c : cases) {
+        ToolResult result = tool(c.command);
+        EXPECT_EQ((result.out + result.err).find_first_of("\x1b\x07\xff"), std::string::npos)
+            << c.command << ": " << result.out << result.err;
+        EXPECT_NE(result.out.find(c.out), std::string::npos) << c.command << ": " << result.out;
+    }
+    // Every file in the board is one of the board's own names.
+    const std::regex own("guestbook([0-9]+\\.html|\\.dat|\\.lock)");
+    for (const auto& entry : std::filesystem::directory_iterator(site.boardDir(1))) {
+        const std::string name = entry.path().filename().string();
+        EXPECT_TRUE(std::regex_match(name, own)) << name;
+    }
 }
 
 TEST_F(GesipanRun, BodyFileLeftOverMovedAsideOnlyWhenAsked) {

@@ -94,8 +94,40 @@ TEST(LinkCount, SchemesAndWwwCountOnceEachAndTheFormsDefaultIsNone) {
     EXPECT_EQ(countLinks("plain text, 안녕하세요"), 0);
     EXPECT_EQ(countLinks("see http://a.example and HTTPS://b.example/x"), 2);
     EXPECT_EQ(countLinks("http://www.a.example www.b.example ftp://c"), 3);
-    EXPECT_EQ(countLinks("<a href=\"http://x.example\">http://x.example</a>"), 2);
+    // The anchor is the one link a reader can follow; its text is no second.
+    EXPECT_EQ(countLinks("<a href=\"http://x.example\">http://x.example</a>"), 1);
     EXPECT_EQ(countLinks("wwwx www. http:// a"), 0);
+}
+
+TEST(LinkCount, EveryLinkThePagePrintsLiveCountsHoweverItsAddressIsWritten) {
+    struct Case {
+        const char* text;
+        int links;
+    };
+    const Case cases[] = {
+        {"<a href=\"//spam.example/1\">x</a>", 1},
+        {"<a href=\"&#104;ttp://spam.example/1\">x</a>", 1},
+        {"<a href=\"http&#58;//spam.example/1\">x</a>", 1},
+        {"<a href=\"http:///spam.example/1\">x</a>", 1},
+        {"<a href=\"http:\\\\spam.example\">x</a>", 1},
+        {"<a href=\"https:spam.example\">x</a>", 1},
+        {"<A HREF=page.html>x", 1},  // left open, closed by the filter: still live
+        {"<a name=top>x</a>", 0},    // no address, nothing to follow
+        // What the filter prints as text is no anchor; an address in it
+        // counts as one written out.
+        {"<a href=\"javascript:x\">x</a>", 0},
+        {"<a onclick=x href=\"http://a.example\">x</a>", 1},
+        // Addresses written as text, references decoded as the reader sees them.
+        {"&#104;ttp://a.example and http&#58;//b.example", 2},
+        {"<a href=x>www.a.example</a> www.b.example", 2},
+    };
+    for (const Case& c : cases) EXPECT_EQ(countLinks(c.text), c.links) << c.text;
+    // A post counts every field the page prints a link for, the e-mail aside.
+    EXPECT_EQ(postLinks("", "http://", "", ""), 0) << "the form's bare http://";
+    EXPECT_EQ(postLinks("", "", "", ""), 0);
+    EXPECT_EQ(postLinks("", "//home.example", "", ""), 1);
+    EXPECT_EQ(postLinks("", "javascript:x", "", ""), 0) << "printed as no link";
+    EXPECT_EQ(postLinks("<a href=//a>n</a>", "http://h.example", "<a href=//b>s</a>", "<a href=//c>b</a>"), 4);
 }
 
 TEST(PostingLimit, CountsPerAddressWithinTheWindow) {
@@ -177,6 +209,38 @@ TEST(BanList, AddressesRangesAndWords) {
     EXPECT_EQ(canonical, "10.1.2.3/8");
     EXPECT_EQ(classifyBanEntry("10.0.0.0/33", &canonical), BanKind::Word);
     EXPECT_EQ(classifyBanEntry("# note", &canonical), BanKind::None);
+}
+
+TEST(BanList, WordsMatchWhatTheReaderSeesAndTheListAsTheOwnerMeantIt) {
+    BanList list;
+    std::vector<std::string> unusable;
+    // A byte-order mark before the first line and CRLF line ends.
+    // "갂" is the two bytes 0x81 "A" in the posts' code page.
+    list.parse("\xEF\xBB\xBF" "casino\r\n\xEC\xB9\xB4\xEC\xA7\x80\xEB\x85\xB8\r\n\xEA\xB0\x82\n", &unusable);
+    EXPECT_TRUE(unusable.empty());
+    struct Case {
+        const char* text;
+        bool banned;
+    };
+    const Case cases[] = {
+        {"casino", true},
+        {"play &#99;asino now", true},
+        {"c&#x61;sino", true},
+        {"C&#X41;SINO", true},
+        {"cas<b></b>ino", true},
+        {"play \xFF" "casino now", true},         // a byte that starts no character
+        {"play \xC7" "casino now", true},         // a lead byte whose trail cannot be a letter
+        {"&#xCE74;&#51648;&#xB178;", true},        // "카지노" by references
+        {"\xC4\xAB\xC1\xF6\xB3\xEB", true},  // and in EUC-KR
+        {"cas&amp;ino", false},
+        {"cas ino", false},
+        {"c&#233;sino", false},
+        {"\x81\x63" "asino", false},  // the "c" is the second byte of a character
+        {"x\x81\x41y", true},
+        {"x\x81\x61y", false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(list.bansText(c.text), c.banned) << c.text;
+    EXPECT_EQ(banListLines("\xEF\xBB\xBF" "a\r\nb\n"), (std::vector<std::string>{"a\r", "b"}));
 }
 
 TEST(Hangul, EverySyllableAsTheCLibrarysCodePage949) {

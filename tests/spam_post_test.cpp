@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <ctime>
 #include <string>
 #include <sys/stat.h>
@@ -84,6 +85,21 @@ const char kWait[] = "Please wait a little";
 const char kLinks[] = "Too many links";
 const char kDuplicate[] = "on the board already";
 const char kBanned[] = "cannot be posted here";
+
+// `text` as a browser encodes a form field.
+std::string formEncoded(const std::string& text) {
+    std::string encoded;
+    for (unsigned char c : text) {
+        if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '.' || c == '-') {
+            encoded += static_cast<char>(c);
+        } else {
+            char escape[4];
+            std::snprintf(escape, sizeof escape, "%%%02X", c);
+            encoded += escape;
+        }
+    }
+    return encoded;
+}
 
 // The token the page carries, or "".
 std::string tokenIn(const std::string& page) {
@@ -204,6 +220,82 @@ TEST_F(SpamPost, EachDefenceAloneCatchesItsClassAndLetsAPersonThrough) {
     expectRefused(post(1, form("hi"), "2001:db8::9"), kBanned, 1, 7);
     expectRefused(post(1, form("best+%C4%AB%C1%F6%B3%EB+here")), kBanned, 1, 7);
     EXPECT_EQ(post(1, form("hi"), "203.0.113.8").status, 0);
+}
+
+TEST_F(SpamPost, LinksCountAsThePagePrintsThemAndWordsAsTheReaderSeesThem) {
+    configure("LINK_LIMIT 3\n" + banLine());
+    // A byte-order mark and CRLF line ends, as some editors write the list.
+    writeFile(banPath(), "\xEF\xBB\xBF" "casino\r\nviagra\r\n");
+    // Each way of writing one live link; %N its number.
+    const char* const links[] = {
+        "<a href=\"//spam.example/%N\">x</a>",           "<a href=\"&#104;ttp://spam.example/%N\">x</a>",
+        "<a href=\"http&#58;//spam.example/%N\">x</a>",  "<a href=\"http:///spam.example/%N\">x</a>",
+        "<a href=\"http:\\\\spam%N.example\">x</a>", "<a href=\"https:spam%N.example\">x</a>",
+    };
+    int storedSoFar = 0;
+    for (const char* link : links) {
+        for (int count : {3, 4}) {
+            std::string body;
+            for (int n = 1; n <= count; ++n) {
+                std::string one = link;
+                one.replace(one.find("%N"), 2, std::to_string(n));
+                body += one + " ";
+            }
+            CgiResult result = post(1, form(formEncoded(body), "", ""));
+            if (count == 3) {
+                EXPECT_EQ(result.status, 0) << body;
+                ++storedSoFar;
+            } else {
+                expectRefused(result, kLinks, 1, storedSoFar);
+            }
+        }
+    }
+    for (const char* text :
+         {"play &#99;asino now", "c&#x61;sino", "cas<b></b>ino", "play \xFF" "casino now", "viagra"}) {
+        expectRefused(post(1, form(formEncoded(text))), kBanned, 1, storedSoFar);
+    }
+    EXPECT_EQ(post(1, form(formEncoded("cas ino, two links: http://a.example www.b.example"))).status, 0);
+}
+
+TEST_F(SpamPost, ARecordOfAnySizeIsReadUpToItsCapAndWrittenAfresh) {
+    configure(tokenLine() + "POST_LIMIT 2 600\nDUPLICATE_CHECK 86400\n" + banLine());
+    struct Case {
+        std::string path;
+        const char* head;  // what the post writes afresh; null: the owner's file, left as it is
+    };
+    const Case cases[] = {
+        {throttle("posting.count"), "gesipan posts 1\n"},
+        {throttle("form.tokens"), "gesipan tokens 1 0\n"},
+        {throttle("recent.bodies"), "gesipan bodies 1\n"},
+        {banPath(), nullptr},
+    };
+    const off_t huge = 100LL << 30;  // sparse: no disk space taken
+    int posted = 0;
+    for (const Case& c : cases) {
+        writeFile(c.path, "");
+        ASSERT_EQ(::truncate(c.path.c_str(), huge), 0) << c.path;
+        CgiRequest request;
+        request.query = "BoardNum=1&TextNum=-1";
+        request.body = form("body" + std::to_string(posted), "&token=" + token(1, 10));
+        request.env = {{"REMOTE_ADDR", "192.0.2." + std::to_string(20 + posted)}, {"TZ", "UTC"}};
+        request.mergeStderr = true;
+        CgiResult result = runCgi("SavePage", site.cgiBin(), request);
+        EXPECT_EQ(result.status, 0) << c.path << result.output;
+        EXPECT_EQ(stored(1), ++posted) << c.path;
+        // One line in the server's log says which file, and nothing else does.
+        std::size_t line = result.output.find("gesipan: " + c.path + ": ");
+        EXPECT_NE(line, std::string::npos) << result.output;
+        EXPECT_EQ(result.output.find("gesipan: ", line + 1), std::string::npos) << result.output;
+        struct stat info;
+        ASSERT_EQ(::stat(c.path.c_str(), &info), 0);
+        if (c.head) {
+            EXPECT_LT(info.st_size, 4096) << c.path;
+            EXPECT_EQ(readFile(c.path).rfind(c.head, 0), 0u) << c.path;
+        } else {
+            EXPECT_EQ(info.st_size, huge);
+            writeFile(c.path, "");
+        }
+    }
 }
 
 TEST_F(SpamPost, AllDefencesTogetherStopEachBotClassButNotAPerson) {

@@ -1,5 +1,7 @@
 #include "text/hangul.h"
 
+#include <vector>
+
 namespace {
 
 constexpr unsigned long kFirstSyllable = 0xAC00;
@@ -36,8 +38,17 @@ long nextCodePoint(const std::string& text, std::size_t* at) {
 
 std::string hangulBytes(unsigned long codePoint) {
     unsigned long index = codePoint - kFirstSyllable;
-    int ksBefore = 0;
-    for (unsigned long i = 0; i < index; ++i) ksBefore += isKs(i);
+    // Counted once: a text may name thousands of syllables by reference.
+    static const std::vector<unsigned short> ksBeforeTable = [] {
+        std::vector<unsigned short> table(kLastSyllable - kFirstSyllable + 1);
+        unsigned short count = 0;
+        for (std::size_t i = 0; i < table.size(); ++i) {
+            table[i] = count;
+            count = static_cast<unsigned short>(count + isKs(i));
+        }
+        return table;
+    }();
+    int ksBefore = ksBeforeTable[index];
     if (isKs(index)) {
         return {static_cast<char>(0xB0 + ksBefore / 94), static_cast<char>(0xA1 + ksBefore % 94)};
     }

@@ -56,6 +56,19 @@ void SiteConfig::readLine(char* line) {
         password = line;
     } else if (std::strcmp(word, "TRUSTED_PROXY") == 0) {
         if (!mayBeCut) trustedProxies.addAll(line);
+    } else if (std::strcmp(word, "PHONE_PAGES") == 0) {
+        phonePages = std::strcmp(line, "on") == 0;
+    } else if (std::strcmp(word, "ADDRESS_SHOWN") == 0) {
+        // A mistyped word hides more rather than less.
+        addressShown = std::strcmp(line, "whole") == 0    ? AddressShown::Whole
+                       : std::strcmp(line, "hidden") == 0 ? AddressShown::Hidden
+                                                          : AddressShown::Masked;
+    } else if (std::strcmp(word, "FEED") == 0) {
+        feed = std::strcmp(line, "on") == 0;
+    } else if (std::strcmp(word, "TITLE") == 0) {
+        char board[kConfigLineSize] = "";
+        reader.takeWord(board, sizeof board, line);
+        if (boardNumberWord(board, &number)) titles[number] = line;
     } else if (spam.readLine(word, line)) {
     } else if (boardNumberWord(word, &number)) {
         char image[kConfigLineSize] = "";

@@ -183,14 +183,11 @@ int feedPage(const PageInput& input, const SiteConfig& site, Response& response)
     }
     BoardStore store(board.settings.dir.c_str());
     store.lockForReading();
+    // The board directory changes with every post and erasure, its index
+    // with every reading too. A board not made yet has an empty feed, as
+    // it has an empty listing.
     struct stat changed = {};
-    // The board directory changes with every post and erasure; its index
-    // with every reading too.
-    if (::stat(board.settings.dir.c_str(), &changed) != 0) {
-        response.append(kNotFound, sizeof kNotFound - 1);
-        return 1;
-    }
-    std::time_t lastModified = changed.st_mtim.tv_sec;
+    std::time_t lastModified = ::stat(board.settings.dir.c_str(), &changed) == 0 ? changed.st_mtim.tv_sec : 0;
     struct stat index = {};
     if (::stat(store.indexPath(), &index) == 0 && index.st_mtim.tv_sec > lastModified) lastModified = index.st_mtim.tv_sec;
 

@@ -75,13 +75,15 @@ export async function boardSettled(boardDir, timeoutMs = 10000) {
   }
 }
 
-// One HTTP request on a connection of its own; a body goes as a form.
-export function httpRequest(url, { method = 'GET', body } = {}) {
+// One HTTP request on a connection of its own; a body goes as a form;
+// `headers` are sent too.
+export function httpRequest(url, { method = 'GET', body, headers = {} } = {}) {
   return new Promise((resolve, reject) => {
     const req = http.request(url, {
       method,
       agent: false,
-      headers: body === undefined ? {} : { 'Content-Type': 'application/x-www-form-urlencoded', 'Content-Length': Buffer.byteLength(body) },
+      headers: body === undefined ? headers
+        : { ...headers, 'Content-Type': 'application/x-www-form-urlencoded', 'Content-Length': Buffer.byteLength(body) },
     }, (res) => {
       const chunks = [];
       res.on('data', (c) => chunks.push(c));

@@ -67,6 +67,23 @@ void SiteConfig::readLine(char* line) {
     } else if (std::strcmp(word, "STATUS_CODES") == 0) {
         statusCodes = std::strcmp(line, "on") == 0;
         if (!statusCodes && std::strcmp(line, "off") != 0) noteFault(word, line);
+    } else if (std::strcmp(word, "PHONE_PAGES") == 0) {
+        phonePages = std::strcmp(line, "on") == 0;
+        if (!phonePages && std::strcmp(line, "off") != 0) noteFault(word, line);
+    } else if (std::strcmp(word, "ADDRESS_SHOWN") == 0) {
+        // A mistyped word is refused, and until mended hides more rather
+        // than less.
+        addressShown = std::strcmp(line, "whole") == 0    ? AddressShown::Whole
+                       : std::strcmp(line, "hidden") == 0 ? AddressShown::Hidden
+                                                          : AddressShown::Masked;
+        if (addressShown == AddressShown::Masked && std::strcmp(line, "masked") != 0) noteFault(word, line);
+    } else if (std::strcmp(word, "FEED") == 0) {
+        feed = std::strcmp(line, "on") == 0;
+        if (!feed && std::strcmp(line, "off") != 0) noteFault(word, line);
+    } else if (std::strcmp(word, "TITLE") == 0) {
+        char board[kConfigLineSize] = "";
+        reader.takeWord(board, sizeof board, line);
+        if (boardNumberWord(board, &number)) titles[number] = line;
     } else if (spam.readLine(word, line, &understood)) {
         if (!understood) noteFault(word, line);
     } else if (boardNumberWord(word, &number)) {

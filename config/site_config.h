@@ -55,6 +55,17 @@ public:
     // 12: HONEYPOT on spam"): the site is not served until they are mended.
     std::vector<std::string> faults;
 
+    // Pages for phones: PHONE_PAGES on.
+    bool phonePages = false;
+    // What the message page shows of the poster's address: ADDRESS_SHOWN
+    // whole (as without the line), masked (any other word), hidden.
+    enum class AddressShown { Whole, Masked, Hidden };
+    AddressShown addressShown = AddressShown::Whole;
+    // A feed per board: FEED on.
+    bool feed = false;
+    // A board's text title: TITLE N text, the last line of its number.
+    std::map<int, std::string> titles;
+
     // Board `number` as its lines (the last one, and any EMAIL line after it)
     // leave it.
     BoardSettings board(int number) const;

@@ -20,9 +20,11 @@ set(generated "${CMAKE_BINARY_DIR}/package")
 install(TARGETS gesipan_tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS gesipan_fcgi RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR})
 install(TARGETS make_images RUNTIME DESTINATION ${GESIPAN_LIBEXEC_DIR})
-foreach(program ListPage ShowPage FormPage SavePage EditPage DropPage)
+foreach(program ListPage ShowPage FormPage SavePage EditPage DropPage FeedPage FrontPage)
   install(PROGRAMS $<TARGET_FILE:${program}> DESTINATION ${cgi_dir} RENAME ${program}.exe)
 endforeach()
+# The phones' stylesheet and the robots file, served beside the images.
+install(FILES "${CMAKE_SOURCE_DIR}/deploy/gesipan.css" "${CMAKE_SOURCE_DIR}/deploy/robots.txt" DESTINATION ${image_dir})
 # The pages read ./GuestBook.conf, and a CGI server starts each program in
 # its own directory: the configuration in /etc is linked in beside them.
 install(CODE "file(MAKE_DIRECTORY \"\$ENV{DESTDIR}${cgi_dir}\")

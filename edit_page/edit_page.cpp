@@ -19,7 +19,7 @@ constexpr char kEditDenied[] = "<font color=454545 size=-1>손님은 수정하�
 
 void printEditForm(PageOut& out, const Frame& frame, const PageInput& input, const SiteConfig& site, const char* r,
                    const std::string& body, const std::string& password) {
-    pageHead(out, kFormVersion, "white");
+    pageHead(out, frame, kFormVersion, "white");
     titleBlock(out, frame, TitleLayout::Form);
     out.put("<form method=post action=%scgi-bin/SavePage.exe?BoardNum=%s&TextNum=%s>\n", frame.baseDir, frame.board,
             input.message);

@@ -9,7 +9,7 @@ int formPage(const PageInput& input, const SiteConfig& site, Response& response)
     const PageBoard board = pageBoard(site, input.board);
     const Frame& frame = board.frame;
     if (board.refusal) return errorPage(out, frame, *board.refusal);
-    pageHead(out, kVersion, "white");
+    pageHead(out, frame, kVersion, "white");
     titleBlock(out, frame, TitleLayout::Form);
     out.put("<form method=post action=%scgi-bin/SavePage.exe?BoardNum=%s&TextNum=%s>\n", frame.baseDir, frame.board, -1);
     out.put("<table>\n");

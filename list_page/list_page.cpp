@@ -15,12 +15,17 @@ const char kColumnHeads[] =
     "<th><font size=-1>읽은횟수</font></th><th><font size=-1>줄수</font></th><th><font size=-1>글제목</font></th>";
 
 void printNoDataPage(PageOut& out, const Frame& frame) {
-    pageHead(out, kVersion, "ffffff");
+    pageHead(out, frame, kVersion, "ffffff", true);
     titleBlock(out, frame, TitleLayout::Listing);
     out.put("<table border=0 cellspace=3 align=absmiddle><tr>%s</tr></table>\n", Markup::raw(kColumnHeads));
     out.put("<br><br><br><br><br>\n");
-    out.put("<blink><font color=2e8b57 size=-1>There is no data file!!!</font></blink><br>\n");
-    out.put("<blink><font color=ff1493 size=-1>방명록을 작성하셔야만 합니다!!!</font></blink>\n");
+    if (frame.phonePages) {
+        // An empty board is no error: a visitor is asked for the first message.
+        out.put("<font color=2e8b57>아직 글이 없습니다. 첫 글을 남겨 주세요.</font><br>\n");
+    } else {
+        out.put("<blink><font color=2e8b57 size=-1>There is no data file!!!</font></blink><br>\n");
+        out.put("<blink><font color=ff1493 size=-1>방명록을 작성하셔야만 합니다!!!</font></blink>\n");
+    }
     out.put("<br><br><br><br><br>\n");
     out.put("<a href=%scgi-bin/FormPage.exe?BoardNum=%s&TextNum=-1><img src=%sImage/posting.gif align=absmiddle border=0></a>\n",
             frame.baseDir, frame.board, frame.baseDir);
@@ -80,7 +85,7 @@ int listPage(const PageInput& input, const SiteConfig& site, Response& response)
     }
     // A header that cannot be read whole holds no count.
     const int count = head == StoreResult::Done ? store.messageCount() : 0;
-    pageHead(out, kVersion, "ffffff");
+    pageHead(out, frame, kVersion, "ffffff", true);
     titleBlock(out, frame, TitleLayout::Listing);
     out.put("<table border=0 align=center><tr>%s</tr>\n", Markup::raw(kColumnHeads));
     const ListRange range = listRange(count, input.message);

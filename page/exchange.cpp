@@ -16,7 +16,7 @@ constexpr char kContentType[] = "Content-type: text/html\n\n";
 
 int servePage(const PageProgram& page, const Request& request, SiteConfigCache& site, Response& response) {
     try {
-        response.append(kContentType, sizeof kContentType - 1);
+        if (!page.ownHeaders) response.append(kContentType, sizeof kContentType - 1);
         const PageInput input = parsePageInput(request, page.body);
         return page.run(input, site.current(), response);
     } catch (const std::bad_alloc&) {

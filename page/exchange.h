@@ -16,6 +16,8 @@ struct PageProgram {
     const char* name;  // its program's name, "ListPage.exe"
     PageFunction run;
     FormBody body;
+    // The page writes its own header lines (a status, another content type).
+    bool ownHeaders = false;
 };
 
 // The content-type header, the request parsed, the site's configuration,

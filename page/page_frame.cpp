@@ -1,5 +1,8 @@
 #include "page/page_frame.h"
 
+#include <arpa/inet.h>
+#include <cstdio>
+
 #include "page/html_escape.h"
 #include "page/response.h"
 
@@ -13,6 +16,9 @@ PageBoard pageBoard(const SiteConfig& site, int number) {
     PageBoard board;
     board.settings = site.board(number);
     board.frame = Frame{site.baseDir, number, board.settings.email, board.settings.titleImage, site.statusCodes};
+    board.frame.phonePages = site.phonePages;
+    board.frame.feed = site.feed;
+    board.frame.addressShown = site.addressShown;
     if (site.status != SiteConfig::Status::Read) {
         board.refusal = Refusal{Markup::raw("<font color=228b22 size=3>Can't open 'GuestBook.conf'!!!</font><br>"), 500};
     } else if (!site.faults.empty()) {
@@ -28,10 +34,42 @@ PageBoard pageBoard(const SiteConfig& site, int number) {
     return board;
 }
 
-void pageHead(PageOut& out, const char* version, const char* bodyColour) {
+void pageHead(PageOut& out, const Frame& frame, const char* version, const char* bodyColour, bool listing) {
     out.put("<html>\n");
-    out.put("<head><title>게시판 버전 %s</title></head>\n", version);
+    out.put("<head><title>게시판 버전 %s</title>", version);
+    if (frame.phonePages) {
+        out.put("<meta name=viewport content=\"width=device-width, initial-scale=1\">");
+        out.put("<link rel=stylesheet href=%sImage/gesipan.css>", frame.baseDir);
+    }
+    if (listing && frame.feed) {
+        out.put("<link rel=alternate type=application/atom+xml href=%scgi-bin/FeedPage.exe?BoardNum=%s>", frame.baseDir,
+                frame.board);
+    }
+    out.put("</head>\n");
     out.put("<body bgcolor=%s>\n", bodyColour);
+}
+
+std::string shownAddress(const std::string& host, SiteConfig::AddressShown shown) {
+    if (shown == SiteConfig::AddressShown::Whole) return host;
+    if (shown == SiteConfig::AddressShown::Hidden || host.empty()) return std::string();
+    unsigned char bytes[16];
+    char masked[64];
+    std::string tail = host;
+    // An IPv4 address written inside IPv6 ("::ffff:203.0.113.7") is the IPv4 one.
+    std::size_t colon = host.rfind(':');
+    if (colon != std::string::npos && host.find('.', colon) != std::string::npos) tail = host.substr(colon + 1);
+    if (inet_pton(AF_INET, tail.c_str(), bytes) == 1) {
+        std::snprintf(masked, sizeof masked, "%u.%u.*.*", bytes[0], bytes[1]);
+        return masked;
+    }
+    if (inet_pton(AF_INET6, host.c_str(), bytes) == 1) {
+        std::snprintf(masked, sizeof masked, "%x:%x:*", bytes[0] << 8 | bytes[1], bytes[2] << 8 | bytes[3]);
+        return masked;
+    }
+    // A name: its last two labels, which name the network and not the line.
+    std::size_t last = host.rfind('.');
+    std::size_t before = last == std::string::npos || last == 0 ? std::string::npos : host.rfind('.', last - 1);
+    return before == std::string::npos ? std::string("*") : "*" + host.substr(before);
 }
 
 void titleBlock(PageOut& out, const Frame& frame, TitleLayout layout) {
@@ -109,7 +147,7 @@ void listingLink(PageOut& out, const Frame& frame, const char* boardKey) {
 }
 
 int noticePage(PageOut& out, const Frame& frame, const Markup& message, const char* boardKey, int status) {
-    pageHead(out, kVersion, "white");
+    pageHead(out, frame, kVersion, "white");
     out.put("<br>\n");
     out.put("<center>\n");
     out.put("<br><br><br><br>\n");
@@ -166,8 +204,14 @@ void messageTables(PageOut& out, const Frame& frame, const MessageShown& m) {
             visitorText(m.name.c_str()), m.dateTime);
     out.put("<tr><th><font size=-1>E-mail</font></th><td><a href=mailto:%s><font size=-1>%s</font></a></td>",
             hrefValue(m.email.c_str()), linkText(m.email.c_str()));
-    out.put("<th><font size=-1>URL</font></th><td><a href=http://%s><font size=-1>%s</font></a></td></tr>\n",
-            hrefValue(m.host.c_str()), linkText(m.host.c_str()));
+    if (frame.addressShown == SiteConfig::AddressShown::Whole) {
+        out.put("<th><font size=-1>URL</font></th><td><a href=http://%s><font size=-1>%s</font></a></td></tr>\n",
+                hrefValue(m.host.c_str()), linkText(m.host.c_str()));
+    } else {
+        // Only the page changes: the board file keeps the whole address.
+        out.put("<th><font size=-1>URL</font></th><td><font size=-1>%s</font></td></tr>\n",
+                shownAddress(m.host, frame.addressShown));
+    }
     out.put("<tr><th><font size=-1>Homepage</font></th><td><a href=%s><font size=-1>%s</font></a></td>\n",
             homepageHref(m.homepage.c_str()), linkText(m.homepage.c_str()));
     out.put("<th><font size=-1> 줄수 </font></th><td><font size=-1>%s</font></td></th></tr>\n", m.lineCount);

@@ -21,6 +21,10 @@ struct Frame {
     // STATUS_CODES on: refusals answer with their HTTP status, and the
     // pages name a board's files without the server's directories.
     bool statusCodes = false;
+    // The configuration's lines for phones and feeds, as pageBoard reads them.
+    bool phonePages = false;
+    bool feed = false;
+    SiteConfig::AddressShown addressShown = SiteConfig::AddressShown::Whole;
 
     // `path` as a page may show it.
     std::string shown(const std::string& path) const;
@@ -43,8 +47,15 @@ struct PageBoard {
 };
 PageBoard pageBoard(const SiteConfig& site, int number);
 
-// "<html>", the head with the title, "<body>".
-void pageHead(PageOut& out, const char* version, const char* bodyColour);
+// "<html>", the head with the title, "<body>". With PHONE_PAGES the head
+// also names the viewport and the site's stylesheet; the listing's head
+// (`listing`) links the board's feed when FEED is on.
+void pageHead(PageOut& out, const Frame& frame, const char* version, const char* bodyColour, bool listing = false);
+
+// The poster's address as the message page shows it (ADDRESS_SHOWN):
+// whole, masked ("203.0.*.*", the first two groups of an IPv6 address, the
+// last two labels of a name), or empty when hidden.
+std::string shownAddress(const std::string& host, SiteConfig::AddressShown shown);
 
 // The board's title image over the book and the animated rule. The listing
 // and the two forms draw it with their attributes in different orders.

@@ -51,6 +51,8 @@ PageInput parsePageInput(const Request& request, FormBody body) {
     input.remoteHost = request.remoteHost;
     input.forwardedFor = request.forwardedFor;
     input.now = request.now;
+    input.ifNoneMatch = request.ifNoneMatch;
+    input.ifModifiedSince = request.ifModifiedSince;
 
     const int length = request.contentLength;
     if (body == FormBody::None || length == 0 || !request.body) return input;

@@ -44,6 +44,9 @@ struct PageInput {
     std::optional<std::string> remoteHost;
     std::string forwardedFor;
     std::time_t now = 0;
+    // The validators of a conditional request, as sent.
+    std::string ifNoneMatch;
+    std::string ifModifiedSince;
 
     // The value posted at `position` (1 is the first), or the empty text.
     const std::string& postedValue(int position) const;

@@ -17,6 +17,8 @@ Request requestFromParams(const ParamLookup& param, std::FILE* body, std::time_t
     if (const char* host = param("REMOTE_HOST")) request.remoteHost = host;
     request.forwardedFor = text("HTTP_X_FORWARDED_FOR");
     request.scriptName = text("SCRIPT_NAME");
+    request.ifNoneMatch = text("HTTP_IF_NONE_MATCH");
+    request.ifModifiedSince = text("HTTP_IF_MODIFIED_SINCE");
     request.now = now;
     return request;
 }

@@ -18,6 +18,8 @@ struct Request {
     std::optional<std::string> remoteHost;  // REMOTE_HOST, which servers may leave out
     std::string forwardedFor;               // HTTP_X_FORWARDED_FOR
     std::string scriptName;                 // SCRIPT_NAME
+    std::string ifNoneMatch;                // HTTP_IF_NONE_MATCH
+    std::string ifModifiedSince;            // HTTP_IF_MODIFIED_SINCE
     std::time_t now = 0;                    // the clock as the request is taken
 };
 

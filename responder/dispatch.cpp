@@ -4,14 +4,17 @@
 
 #include "drop_page.h"
 #include "edit_page.h"
+#include "feed_page.h"
 #include "form_page.h"
+#include "front_page.h"
 #include "list_page.h"
 #include "save_page.h"
 #include "show_page.h"
 
 namespace {
 
-constexpr const PageProgram* kPages[] = {&kListPage, &kShowPage, &kFormPage, &kSavePage, &kEditPage, &kDropPage};
+constexpr const PageProgram* kPages[] = {&kListPage, &kShowPage, &kFormPage, &kSavePage, &kEditPage, &kDropPage,
+                                             &kFeedPage, &kFrontPage};
 
 constexpr char kNoSuchPage[] = "Status: 404 Not Found\r\nContent-type: text/plain\r\n\r\nNo such page.\n";
 

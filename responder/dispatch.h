@@ -7,7 +7,7 @@
 
 #include "page/exchange.h"
 
-// The page of `scriptName`, or null when it names none of the six.
+// The page of `scriptName`, or null when it names none of the pages.
 const PageProgram* pageForScript(const std::string& scriptName);
 
 // The responder's own answer to a script name that names no page.

@@ -46,7 +46,7 @@ Post postOf(const PageInput& input, const SiteConfig& site) {
 
 int printMissingFieldsPage(PageOut& out, const Frame& frame) {
     if (frame.statusCodes) out.response().setStatus(400);
-    pageHead(out, kVersion, "white");
+    pageHead(out, frame, kVersion, "white");
     out.put("<center>\n");
     out.put("<img border=0 src=%sImage/%s><br><br>\n", frame.baseDir, frame.titleImage);
     out.put("<img src=%sImage/line_ani.gif><br><br>\n", frame.baseDir);
@@ -96,7 +96,7 @@ void printStoredMessage(PageOut& out, const Frame& frame, const Post& post, cons
     message.lineCount = fieldText(r, field::LineCount);
     message.body = &stored.body;
     message.smallNumbers = true;
-    pageHead(out, kVersion, "white");
+    pageHead(out, frame, kVersion, "white");
     messageTables(out, frame, message);
     out.put("<br>\n");
     footer(out, frame, Footer::Notice);

@@ -189,6 +189,14 @@ ready_boards() {
     echo "site: GuestBook.conf names no board; add a line such as \"1 title1.gif\"" >&2
   fi
   "$tools/make_images" "$root/Image" "${title_args[@]}"
+  # The phones' stylesheet and the robots file, served beside the images.
+  local file
+  for file in gesipan.css robots.txt; do
+    [ -f "$tools/$file" ] || continue
+    cp "$tools/$file" "$root/Image/$file.new"
+    chmod 644 "$root/Image/$file.new"
+    mv -f "$root/Image/$file.new" "$root/Image/$file"
+  done
 }
 
 # The operator's tools live in bin/, outside every directory a server
@@ -200,6 +208,12 @@ install_tools() {
   for tool in gesipan make_images gesipan-fcgi; do
     cp "$bin/$tool" "$root/bin/$tool.new"
     chmod 755 "$root/bin/$tool.new"
+    mv -f "$root/bin/$tool.new" "$root/bin/$tool"
+  done
+  # Kept with the tools, so that --boards-only finds them too.
+  for tool in gesipan.css robots.txt; do
+    cp "$repo/deploy/$tool" "$root/bin/$tool.new"
+    chmod 644 "$root/bin/$tool.new"
     mv -f "$root/bin/$tool.new" "$root/bin/$tool"
   done
   if [ -e "$root/cgi-bin/gesipan" ]; then
@@ -349,7 +363,7 @@ if [ -n "$web_user" ]; then
   done
 fi
 
-for program in ListPage ShowPage FormPage SavePage EditPage DropPage; do
+for program in ListPage ShowPage FormPage SavePage EditPage DropPage FeedPage FrontPage; do
   if [ -x "$bin/$program" ]; then
     # Copy beside and rename, so a running request never sees half a program.
     cp "$bin/$program" "$root/cgi-bin/$program.exe.new"
@@ -391,7 +405,13 @@ $(printf '%s\n' "${defence_lines[@]}")
 # the owner's log (bin/gesipan events) and HTTP statuses that say what happened
 EVENT_LOG ../log/events.log
 STATUS_CODES on
+# pages for phones, the poster's address masked on the message page, a
+# feed per board (see docs/phones-and-feeds.md)
+PHONE_PAGES on
+ADDRESS_SHOWN masked
+FEED on
 1 title1.gif
+TITLE 1 게시판 1
 CONF
   mv "$conf.new" "$conf"
   umask "$umask_was"

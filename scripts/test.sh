@@ -19,6 +19,8 @@ install_missing_packages clang libclang-rt-14-dev
 # would start one on port 80), Debian's Chromium, curl, Node; a Korean font
 # so the screenshots are legible.
 install_missing_packages lighttpd apache2-bin chromium curl fonts-nanum
+# The feed is read by a feed reader's parser in the browser suite.
+install_missing_packages python3-feedparser
 # Debian's Apache layout (conf-available, serve-cgi-bin, a2enconf) for the
 # test that enables the site the way docs/serving.md says in a copy of it. Where
 # services start on install, this also starts Debian's own on port 80.

@@ -112,7 +112,7 @@ int showPage(const PageInput& input, const SiteConfig& site, Response& response)
     message.homepage = fieldText(record, field::Homepage);
     message.lineCount = fieldText(record, field::LineCount);
     message.body = &body;
-    pageHead(out, kVersion, "white");
+    pageHead(out, frame, kVersion, "white");
     messageTables(out, frame, message);
     printNavigation(out, frame, shown, count);
     printChangeForms(out, frame, shown);

@@ -185,6 +185,28 @@ Canvas bookAndPen() {
     return c;
 }
 
+// The site's icon (/favicon.ico): the open book alone, filling 32 pixels.
+Canvas siteIcon() {
+    Canvas c(32, 32);
+    c.triangle(1, 6, 15, 9, 15, 29, Cream);
+    c.triangle(1, 6, 1, 26, 15, 29, Cream);
+    c.triangle(30, 6, 16, 9, 16, 29, Cream);
+    c.triangle(30, 6, 30, 26, 16, 29, Cream);
+    c.line(1, 6, 15, 9, Brown);
+    c.line(1, 26, 15, 29, Brown);
+    c.line(1, 6, 1, 26, Brown);
+    c.line(30, 6, 16, 9, Brown);
+    c.line(30, 26, 16, 29, Brown);
+    c.line(30, 6, 30, 26, Brown);
+    c.line(15, 9, 15, 29, Brown);
+    c.line(16, 9, 16, 29, Brown);
+    for (int row = 0; row < 4; ++row) {
+        c.line(4, 12 + row * 4, 12, 14 + row * 4, Navy);
+        c.line(19, 14 + row * 4, 27, 12 + row * 4, Navy);
+    }
+    return c;
+}
+
 GifPicture animatedLine() {
     const int width = 420, height = 6, frames = 8;
     GifPicture picture;
@@ -278,6 +300,7 @@ int main(int argc, char** argv) {
         {"line.gif", still(rule(500, 3, Teal, PaleTeal))},
         {"blue_line.gif", still(rule(420, 3, Blue, SkyBlue))},
         {"line_ani.gif", animatedLine()},
+        {"favicon.gif", still(siteIcon(), White)},
     };
     int failed = 0;
     for (const Output& output : outputs) {

@@ -23,3 +23,7 @@ foreach(program ListPage ShowPage)
 endforeach()
 add_test(NAME bench_tools_test COMMAND bench_tools_test)
 set_tests_properties(bench_tools_test PROPERTIES TIMEOUT 300)
+# The listing with the phones' and feeds' lines on against off, measured by
+# hand in a Release build (not a test: a time depends on the machine).
+add_executable(phones_listing ${CMAKE_SOURCE_DIR}/bench/phones_listing.cpp)
+target_link_libraries(phones_listing PRIVATE cgi_runner)

@@ -22,7 +22,9 @@
 //     Run as root, the site is laid out as scripts/site.sh lays it out and
 //     the server and programs run as www-data.
 //     options.password overrides the password; options.boards lists extra
-//     config lines such as "2 title1.gif" (their boards/N/ are made too).
+//     config lines such as "2 title1.gif" (their boards/N/ are made too);
+//     options.lines lists further config lines ("PHONE_PAGES on"); the
+//     returned setLines(lines) replaces them while the site serves.
 //     stop() ends the server and removes the directory (kept when
 //     GESIPAN_KEEP_SITE is set).
 //   servers: the servers a suite runs against, ['lighttpd', 'apache', 'nginx'].
@@ -32,7 +34,7 @@
 //     playwright-core Browser on /usr/bin/chromium, headless, with a fresh
 //     profile directory; never downloads a browser.
 import { spawn } from 'node:child_process';
-import { mkdtemp, mkdir, copyFile, readFile, writeFile, rm, access } from 'node:fs/promises';
+import { mkdtemp, mkdir, copyFile, readFile, writeFile, rm, access, rename } from 'node:fs/promises';
 import { constants, existsSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join, dirname } from 'node:path';
@@ -42,7 +44,7 @@ import http from 'node:http';
 
 const here = dirname(fileURLToPath(import.meta.url));
 const repo = join(here, '..', '..');
-const programs = ['ListPage', 'ShowPage', 'FormPage', 'SavePage', 'EditPage', 'DropPage'];
+const programs = ['ListPage', 'ShowPage', 'FormPage', 'SavePage', 'EditPage', 'DropPage', 'FeedPage', 'FrontPage'];
 
 function binDir() {
   const bin = process.env.GESIPAN_BIN;
@@ -73,13 +75,15 @@ export async function boardSettled(boardDir, timeoutMs = 10000) {
   }
 }
 
-// One HTTP request on a connection of its own; a body goes as a form.
-export function httpRequest(url, { method = 'GET', body } = {}) {
+// One HTTP request on a connection of its own; a body goes as a form;
+// `headers` are sent too.
+export function httpRequest(url, { method = 'GET', body, headers = {} } = {}) {
   return new Promise((resolve, reject) => {
     const req = http.request(url, {
       method,
       agent: false,
-      headers: body === undefined ? {} : { 'Content-Type': 'application/x-www-form-urlencoded', 'Content-Length': Buffer.byteLength(body) },
+      headers: body === undefined ? headers
+        : { ...headers, 'Content-Type': 'application/x-www-form-urlencoded', 'Content-Length': Buffer.byteLength(body) },
     }, (res) => {
       const chunks = [];
       res.on('data', (c) => chunks.push(c));
@@ -292,14 +296,20 @@ export async function startSite(options = {}) {
   }
   const boardLines = ['1 title1.gif', ...extraBoards];
   await run(join(bin, 'make_images'), [join(root, 'Image'), ...boardLines.flatMap((l) => l.split(/\s+/).slice(0, 2))]);
-  const conf = ['BASE_DIR /', `BBS_DIR ${root}/boards/`, 'EMAIL admin@localhost',
-    `Password ${password}`, ...boardLines].join('\n') + '\n';
+  for (const name of ['gesipan.css', 'robots.txt']) await copyFile(join(repo, 'deploy', name), join(root, 'Image', name));
   const confPath = join(root, 'cgi-bin', 'GuestBook.conf');
-  await writeFile(confPath, conf, { mode: 0o600 });
-  if (user) {
-    await run('chown', [`root:${user}`, confPath]);
-    await run('chmod', ['640', confPath]);
-  }
+  // Written beside and renamed, so that no request reads half a file.
+  const writeConf = async (lines) => {
+    const conf = ['BASE_DIR /', `BBS_DIR ${root}/boards/`, 'EMAIL admin@localhost',
+      `Password ${password}`, ...boardLines, ...lines].join('\n') + '\n';
+    await writeFile(confPath + '.new', conf, { mode: 0o600 });
+    if (user) {
+      await run('chown', [`root:${user}`, confPath + '.new']);
+      await run('chmod', ['640', confPath + '.new']);
+    }
+    await rename(confPath + '.new', confPath);
+  };
+  await writeConf(options.lines ?? []);
 
   let responder = null;
   const wrapped = mode === 'cgi' && server === 'nginx';
@@ -374,6 +384,7 @@ export async function startSite(options = {}) {
     server,
     mode,
     listUrl: (board = 1) => `${baseUrl}/cgi-bin/ListPage.exe?BoardNum=${board}&TextNum=0`,
+    setLines: writeConf,
     async stop() {
       await stopChild(child);
       await stopChild(responder, wrapped);

@@ -229,6 +229,19 @@ test('a rerun on a port in use says so and changes nothing; --boards-only adds a
   t.after(() => site.stop());
   assert.equal(site.code, null, site.output);
   const program = await stat(join(dir, 'cgi-bin', 'ListPage.exe'));
+  // A new site has the phones' pages, masked addresses, feeds and the front page.
+  const newConf = await readFile(join(dir, 'cgi-bin', 'GuestBook.conf'), 'utf8');
+  for (const line of ['PHONE_PAGES on', 'ADDRESS_SHOWN masked', 'FEED on', 'TITLE 1 게시판 1']) {
+    assert.ok(newConf.split('\n').includes(line), line);
+  }
+  const site1 = `http://127.0.0.1:${port}`;
+  assert.match((await request(`${site1}/cgi-bin/ListPage.exe?BoardNum=1&TextNum=0`)).body,
+    /<meta name=viewport [^>]*><link rel=stylesheet href=\/Image\/gesipan\.css><link rel=alternate type=application\/atom\+xml/);
+  assert.equal((await request(`${site1}/cgi-bin/FeedPage.exe?BoardNum=1`)).status, 200);
+  assert.equal((await request(`${site1}/Image/gesipan.css`)).status, 200);
+  const frontBefore = await httpRequest(`${site1}/`);
+  assert.equal(frontBefore.status, 200);
+  assert.match(frontBefore.bytes.toString('utf8'), />게시판 1<\/a><\/td><td>글 0개</);
 
   const rerun = await runToEnd(`bash scripts/site.sh --dir '${dir}' --port ${port}`);
   assert.equal(rerun.code, 1, rerun.output);
@@ -247,6 +260,9 @@ test('a rerun on a port in use says so and changes nothing; --boards-only adds a
   assert.equal((await postThroughForm(`${base}/cgi-bin`, 2, form)).status, 200);
   assert.match((await request(`${base}/cgi-bin/ListPage.exe?BoardNum=2&TextNum=0`)).body, /Second/);
   assert.equal((await request(`${base}/Image/title2.gif`)).status, 200);
+  // The front page follows the configuration as it stands.
+  await appendFile(join(dir, 'cgi-bin', 'GuestBook.conf'), 'TITLE 2 둘째 게시판\n');
+  assert.match((await httpRequest(`${base}/`)).bytes.toString('utf8'), />둘째 게시판<\/a><\/td><td>글 1개</);
   // Without a laid-out site there is nothing to ready.
   const none = await runToEnd(`bash scripts/site.sh --boards-only --dir '${join(parent, 'none')}'`);
   assert.equal(none.code, 1, none.output);

@@ -1,0 +1,4 @@
+// FrontPage as a CGI program.
+#include "front_page.h"
+
+int main() { return runAsCgi(kFrontPage); }

@@ -42,7 +42,8 @@ int listeningSocket(const std::string& path) {
 }  // namespace
 
 ResponderProcess::ResponderProcess(const std::string& cgiBin, int workers,
-                                   const std::map<std::string, std::string>& env, bool socketOnStdin) {
+                                   const std::map<std::string, std::string>& env, bool socketOnStdin,
+                                   const std::vector<std::string>& options) {
     char pattern[] = "/tmp/gesipan-fcgi-XXXXXX";
     if (!::mkdtemp(pattern)) {
         ADD_FAILURE() << "mkdtemp failed";
@@ -61,7 +62,8 @@ ResponderProcess::ResponderProcess(const std::string& cgiBin, int workers,
     for (const auto& [name, value] : env) environment.push_back(name + "=" + value);
     std::string program = responderPath();
     std::string workerCount = std::to_string(workers);
-    std::vector<std::string> args = {program, "--workers", workerCount};
+    std::vector<std::string> args = {program, "--workers", workerCount, "--max-workers", workerCount};
+    args.insert(args.end(), options.begin(), options.end());
     int handedOver = -1;
     if (socketOnStdin) {
         handedOver = listeningSocket(socket_);

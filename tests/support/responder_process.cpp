@@ -128,13 +128,31 @@ std::vector<pid_t> ResponderProcess::workers() const {
     return found;
 }
 
-int ResponderProcess::stop() {
+int ResponderProcess::stop(int withinSeconds) {
     if (pid_ <= 0) return -1;
     ::kill(pid_, SIGTERM);
     int status = 0;
+    bool late = false;
+    if (withinSeconds > 0) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(withinSeconds);
+        while (::waitpid(pid_, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                late = true;
+                ::kill(pid_, SIGKILL);
+                for (pid_t worker : workers()) ::kill(worker, SIGKILL);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (!late) {
+            pid_ = -1;
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        }
+    }
     while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
     }
     pid_ = -1;
+    if (late) return -2;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 

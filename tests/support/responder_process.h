@@ -31,8 +31,9 @@ public:
     // The worker processes, by /proc.
     std::vector<pid_t> workers() const;
 
-    // SIGTERM, then waits; the exit status, or -1 when it was killed.
-    int stop();
+    // SIGTERM, then waits; the exit status, or -1 when it was killed. With
+    // `withinSeconds`, one still running then is killed, and -2 returned.
+    int stop(int withinSeconds = 0);
 
     // Everything it wrote to its standard error so far.
     std::string errors() const;

@@ -6,17 +6,19 @@
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 common="$here/../../common"
+# The responder's record handling reads no socket and joins the common sources.
+responder="$here/../../responder"
 mkdir -p "${1:?build directory}"; build="$(cd "$1" && pwd)"
 target="${2:-}"
 seconds="${3:-15}"
 mkdir -p "$build/obj"
-flags=(-std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -I"$common")
+flags=(-std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -I"$common" -I"$responder")
 
 build_all() {
   local objects=() source object
-  for source in "$common"/*.cpp; do
+  for source in "$common"/*.cpp "$responder/fcgi_connection.cpp"; do
     object="$build/obj/$(basename "$source" .cpp).o"
-    if [ ! -f "$object" ] || [ "$source" -nt "$object" ] || [ -n "$(find "$common" -name '*.h' -newer "$object")" ]; then
+    if [ ! -f "$object" ] || [ "$source" -nt "$object" ] || [ -n "$(find "$common" "$responder" -name '*.h' -newer "$object")" ]; then
       clang++ "${flags[@]}" -fsanitize=fuzzer-no-link -c "$source" -o "$object"
     fi
     objects+=("$object")

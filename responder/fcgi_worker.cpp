@@ -160,7 +160,7 @@ void Worker::serve(int fd) {
         // A connection with no request begun is only waiting: a stop ends it.
         if (!connection.started()) {
             if (stopRequested) {
-                drop(fd, "the responder stops");
+                drop(fd, "stopping, and it waited for a request");
                 return;
             }
         }

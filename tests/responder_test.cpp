@@ -858,7 +858,7 @@ TEST(Responder, AStopDropsConnectionsOnlyWaiting) {
     ASSERT_GE(silent, 0);
     ASSERT_TRUE(waitFor([&] { return responder.workers().size() == 3; }, 20)) << responder.workers().size();
     EXPECT_EQ(responder.stop(10), 0);
-    EXPECT_EQ(countOf(responder.errors(), "connection dropped: the responder stops"), 2u) << responder.errors();
+    EXPECT_EQ(countOf(responder.errors(), "connection dropped: stopping, and it waited for a request"), 2u) << responder.errors();
     EXPECT_FALSE(hasFaultReport(responder.errors())) << responder.errors();
     ::close(kept);
     ::close(silent);

@@ -45,16 +45,21 @@ for (const server of servers) test(`20 slow clients leave every listing quick ($
   });
   const workersBefore = (await childProcesses(site.responderPid)).length;
   const { port } = new URL(site.baseUrl);
+  const sending = async (options, bytes) => {
+    const socket = await connected(options);
+    socket.write(bytes);
+    return socket;
+  };
   const kinds = [
     // On the responder's socket: parameters cut short, a body never ended.
-    async () => (await connected({ path: site.socket })).write(halfSent('params')),
-    async () => (await connected({ path: site.socket })).write(halfSent('body')),
+    () => sending({ path: site.socket }, halfSent('params')),
+    () => sending({ path: site.socket }, halfSent('body')),
     // Through the server: a header never finished.
-    async () => (await connected({ port, host: '127.0.0.1' })).write('GET /cgi-bin/ListPage.exe?BoardNum=1&TextNum=0 HTTP/1.1\r\nHost: x\r\n'),
+    () => sending({ port, host: '127.0.0.1' }, 'GET /cgi-bin/ListPage.exe?BoardNum=1&TextNum=0 HTTP/1.1\r\nHost: x\r\n'),
     // Through the server: a post whose body comes a byte a second.
     async () => {
-      const socket = await connected({ port, host: '127.0.0.1' });
-      socket.write('POST /cgi-bin/SavePage.exe?BoardNum=1&TextNum=-1 HTTP/1.1\r\nHost: x\r\n'
+      const socket = await sending({ port, host: '127.0.0.1' },
+        'POST /cgi-bin/SavePage.exe?BoardNum=1&TextNum=-1 HTTP/1.1\r\nHost: x\r\n'
         + 'Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 1000\r\n\r\nname=');
       timers.push(setInterval(() => socket.write('a'), 1000));
       return socket;

@@ -21,12 +21,6 @@ void requestStop(int) { stopRequested = 1; }
 
 constexpr timespec kRetryPause = {0, 100 * 1000 * 1000};
 
-long long monotonicMillis() {
-    timespec now = {};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
 // Every connection the responder gives up on says why, in one line; the
 // one place to send them elsewhere.
 void reportDroppedConnection(const char* reason) {
@@ -68,16 +62,18 @@ public:
         : clock_(clock), settings_(settings), waiting_(waiting) {}
 
     void mark(int state) {
-        if (!settings_.slots) return;
+        if (!settings_.slots || state == state_) return;
+        state_ = state;
         WorkerSlot& mine = settings_.slots[settings_.slot];
         if (state == WorkerSlot::kIdle) mine.since.store(monotonicSeconds(), std::memory_order_relaxed);
         mine.state.store(state, std::memory_order_release);
-        if (state != WorkerSlot::kBusy || settings_.wakeFd < 0) return;
+        if (state != WorkerSlot::kHeld || settings_.wakeFd < 0) return;
+        int free = 0;
         for (int k = 0; k < settings_.slotCount; ++k) {
-            int other = settings_.slots[k].state.load(std::memory_order_acquire);
-            if (other == WorkerSlot::kIdle || other == WorkerSlot::kStarting) return;
+            free += freeToAnswer(settings_.slots[k].state.load(std::memory_order_acquire)) ? 1 : 0;
         }
-        // Every worker is busy: the parent may start another.
+        if (free >= settings_.base) return;
+        // The parent may start another.
         char byte = 1;
         if (::write(settings_.wakeFd, &byte, 1) < 0) {
             // Full: the parent has been woken already.
@@ -97,6 +93,7 @@ private:
     const std::optional<std::time_t>& clock_;
     const WorkerSettings& settings_;
     const sigset_t& waiting_;
+    int state_ = WorkerSlot::kStarting;
 };
 
 bool Worker::send(int fd, std::string& bytes, long long deadline) {
@@ -111,10 +108,12 @@ bool Worker::send(int fd, std::string& bytes, long long deadline) {
         if (written < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;
         long long left = deadline - monotonicMillis();
         if (left <= 0) return false;
+        mark(WorkerSlot::kHeld);
         pollfd wait = {fd, POLLOUT, 0};
         ::poll(&wait, 1, static_cast<int>(left));
     }
     bytes.clear();
+    mark(WorkerSlot::kServing);
     return true;
 }
 
@@ -174,18 +173,23 @@ void Worker::serve(int fd) {
                                                       : "the request's body not in time");
             return;
         }
-        pollfd wait = {fd, POLLIN, 0};
-        const timespec timeout = {static_cast<time_t>(left / 1000), static_cast<long>(left % 1000) * 1000000};
-        // Stop signals come in only while waiting; a request begun is
-        // still read to its end (or its deadline).
-        int ready = ::ppoll(&wait, 1, &timeout, &waiting_);
-        if (ready < 0 && errno != EINTR) {
-            drop(fd, "poll failed");
-            return;
-        }
-        if (ready <= 0) continue;
+        // What is there already is read without a wait: a server sends a
+        // request at once, and only a client that makes the worker wait
+        // holds it.
         ssize_t got = ::read(fd, chunk, sizeof chunk);
-        if (got < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
+        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+            mark(WorkerSlot::kHeld);
+            pollfd wait = {fd, POLLIN, 0};
+            const timespec timeout = {static_cast<time_t>(left / 1000), static_cast<long>(left % 1000) * 1000000};
+            // Stop signals come in only while waiting; a request begun is
+            // still read to its end (or its deadline).
+            if (::ppoll(&wait, 1, &timeout, &waiting_) < 0 && errno != EINTR) {
+                drop(fd, "poll failed");
+                return;
+            }
+            continue;
+        }
+        mark(WorkerSlot::kServing);
         if (got <= 0) {
             if (connection.started()) {
                 drop(fd, "closed by the client before the request was whole");
@@ -205,6 +209,12 @@ void Worker::serve(int fd) {
 }
 
 }  // namespace
+
+long long monotonicMillis() {
+    timespec now = {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
 
 long long monotonicSeconds() { return monotonicMillis() / 1000; }
 
@@ -235,7 +245,7 @@ int serveRequests(int listenFd, const std::optional<std::time_t>& clock, const W
             }
             continue;
         }
-        worker.mark(WorkerSlot::kBusy);
+        worker.mark(WorkerSlot::kServing);
         worker.serve(fd);
     }
     return 0;

@@ -10,9 +10,12 @@
 #include "fcgi_connection.h"
 
 // What a worker tells the parent through memory they share: whether it
-// waits for a connection, so the pool grows when none does.
+// waits for a connection, answers one, or is held by a client (a request
+// still arriving, a kept connection, an answer not taken), so that the
+// pool grows for the held ones only; more workers than cores answering
+// at once would only share the cores.
 struct WorkerSlot {
-    enum State : int { kFree, kStarting, kIdle, kBusy };
+    enum State : int { kFree, kStarting, kIdle, kServing, kHeld };
     std::atomic<int> state{kFree};
     std::atomic<long long> since{0};  // when it last became idle (monotonic seconds)
 };
@@ -25,7 +28,8 @@ struct WorkerSettings {
     WorkerSlot* slots = nullptr;  // the pool's, `slotCount` of them
     int slotCount = 0;
     int slot = 0;                 // this worker's
-    int wakeFd = -1;              // a byte here: every worker is busy
+    int base = 1;                 // the workers the pool keeps free of held ones
+    int wakeFd = -1;              // a byte here: fewer than `base` are
 };
 
 // Serves connections on `listenFd` (non-blocking) until SIGTERM or SIGINT,
@@ -33,5 +37,11 @@ struct WorkerSettings {
 // a connection only waiting is dropped. Returns the worker's exit status.
 int serveRequests(int listenFd, const std::optional<std::time_t>& clock, const WorkerSettings& settings);
 
-// Monotonic seconds, for the slots' times.
+// Monotonic time, for the slots' times and the pool's.
 long long monotonicSeconds();
+long long monotonicMillis();
+
+// Whether a worker in `state` can answer a request soon (not held).
+inline bool freeToAnswer(int state) {
+    return state == WorkerSlot::kStarting || state == WorkerSlot::kIdle || state == WorkerSlot::kServing;
+}

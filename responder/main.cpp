@@ -35,8 +35,8 @@ const char kUsage[] =
     "                    [--header-timeout S] [--body-timeout S] [--idle-timeout S] [--dir DIR]\n"
     "Without --socket or --listen the listening socket is standard input (as spawn-fcgi and\n"
     "socket activation hand it over). DIR (default: the working directory) holds GuestBook.conf.\n"
-    "--workers: the workers always running (default: the cores); --max-workers: at most this many\n"
-    "while all are busy (default: 32, or --workers if more). A request's header records must arrive\n"
+    "--workers: the workers kept free of slow clients (default: the cores); --max-workers: at most\n"
+    "this many in all (default: 32, or --workers if more). A request's header records must arrive\n"
     "within --header-timeout seconds (5), the whole request within --body-timeout (30); a kept\n"
     "connection with no request, and a spare worker, wait at most --idle-timeout (10).\n";
 
@@ -177,9 +177,9 @@ struct Worker {
 };
 
 // The workers and what they share: the pool starts with `base`, grows by
-// one while every worker is busy, up to `most`, and stops a spare one that
-// waited longer than the idle time, so a slow client holds one worker and
-// never the site.
+// one while fewer than `base` are free of clients that hold them, up to
+// `most`, and stops a spare one that waited longer than the idle time, so
+// a slow client holds one worker and never the site.
 class Pool {
 public:
     Pool(int listenFd, const std::optional<std::time_t>& clock, WorkerSettings settings, int base, int most)
@@ -220,14 +220,15 @@ public:
         workers_.push_back(worker);
     }
 
-    // Another worker when none waits for a connection.
-    void growIfBusy(int closeInChild) {
-        if (static_cast<int>(workers_.size()) >= most_) return;
+    // Whether fewer than `base` workers are free of clients that hold them
+    // (with room for another).
+    bool shortOfFree() const {
+        if (static_cast<int>(workers_.size()) >= most_) return false;
+        int free = 0;
         for (const Worker& worker : workers_) {
-            int state = settings_.slots[worker.slot].state.load();
-            if (!worker.retiring && (state == WorkerSlot::kIdle || state == WorkerSlot::kStarting)) return;
+            if (!worker.retiring && freeToAnswer(settings_.slots[worker.slot].state.load())) ++free;
         }
-        start(closeInChild);
+        return free < base_;
     }
 
     // Stops one spare worker that has waited longer than the idle time.
@@ -360,16 +361,22 @@ int main(int argc, char** argv) {
     settings.bodySeconds = options.bodySeconds;
     settings.idleSeconds = options.idleSeconds;
     settings.limits.maxConnections = most;
+    settings.base = base;
     Pool pool(listenFd, clock, settings, base, most);
     if (!pool.ready()) {
         fail("cannot set up", "the workers' shared state");
         return 2;
     }
     for (int k = 0; k < base; ++k) pool.start(signals);
+    // A worker held for a moment (a request's bytes a little late) is no
+    // slow client: the pool grows for one held 50 ms on.
+    constexpr long long kHeldFor = 50;
+    long long shortSince = -1;
     for (;;) {
         pollfd waits[2] = {{signals, POLLIN, 0}, {pool.wakeFd(), POLLIN, 0}};
         // Spare workers are looked at once a second, to stop the idle ones.
-        if (::poll(waits, 2, pool.spares() ? 1000 : -1) < 0 && errno != EINTR) {
+        const int timeout = shortSince >= 0 ? static_cast<int>(kHeldFor) : pool.spares() ? 1000 : -1;
+        if (::poll(waits, 2, timeout) < 0 && errno != EINTR) {
             fail("cannot wait for", "signals");
             break;
         }
@@ -383,7 +390,14 @@ int main(int argc, char** argv) {
         while ((waits[1].revents & POLLIN) && ::read(pool.wakeFd(), drained, sizeof drained) > 0) {
         }
         pool.reap(signals);
-        pool.growIfBusy(signals);
+        if (!pool.shortOfFree()) {
+            shortSince = -1;
+        } else if (shortSince < 0) {
+            shortSince = monotonicMillis();
+        } else if (monotonicMillis() - shortSince >= kHeldFor) {
+            pool.start(signals);
+            shortSince = -1;
+        }
         pool.shrink();
     }
     bool clean = pool.stop();

@@ -606,6 +606,13 @@ TEST(Responder, ListensOnlyWhereItMaySafely) {
     EXPECT_EQ(readFile(taken), "keep");
     // Standard input that is no listening socket.
     EXPECT_EQ(refusedStart({"--workers", "1"}), 2);
+    // Deadlines and pool sizes that are no whole number in range.
+    for (const char* option : {"--workers", "--max-workers", "--header-timeout", "--body-timeout", "--idle-timeout"}) {
+        for (const char* value : {"0", "-1", "5s", "", "99999"}) {
+            EXPECT_EQ(refusedStart({option, value, "--socket", taken + ".new"}), 2) << option << " " << value;
+        }
+    }
+    EXPECT_FALSE(fileExists(taken + ".new"));
 }
 
 namespace {

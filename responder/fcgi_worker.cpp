@@ -136,14 +136,21 @@ void Worker::serve(int fd) {
                 // out, its lock let go) runs once the server has the whole
                 // page, and dies with the request.
                 Response response;
-                answer(connection, clock_, response);
                 const bool keep = connection.request().keepConnection;
-                bool sent = send(fd, connection.pending(), monotonicMillis() + settings_.bodySeconds * 1000LL);
-                if (!sent || !keep) {
-                    if (sent) {
-                        ::close(fd);
+                const char* failed = nullptr;
+                try {
+                    answer(connection, clock_, response);
+                    if (!send(fd, connection.pending(), monotonicMillis() + settings_.bodySeconds * 1000LL)) {
+                        failed = "the client took no answer";
+                    }
+                } catch (const std::bad_alloc&) {
+                    failed = "out of memory for the answer";
+                }
+                if (failed || !keep) {
+                    if (failed) {
+                        drop(fd, failed);
                     } else {
-                        drop(fd, "the client took no answer");
+                        ::close(fd);
                     }
                     response.runAfterSending();
                     return;

@@ -1,8 +1,9 @@
 // gesipan-fcgi: the six pages as one FastCGI responder. A parent process
-// holds the listening socket and keeps a fixed number of workers running;
-// each worker answers one request at a time through the same page
+// holds the listening socket and keeps a pool of workers running, grown
+// while all are busy; each worker answers one connection at a time through the same page
 // functions as the CGI programs, from the same working directory (the one
 // holding GuestBook.conf, read again for every request).
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
@@ -12,8 +13,12 @@
 #include <ctime>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <new>
+#include <poll.h>
 #include <string>
+#include <sys/mman.h>
 #include <sys/prctl.h>
+#include <sys/signalfd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -26,34 +31,67 @@
 namespace {
 
 const char kUsage[] =
-    "usage: gesipan-fcgi [--socket PATH | --listen 127.0.0.1:PORT] [--workers N] [--dir DIR]\n"
+    "usage: gesipan-fcgi [--socket PATH | --listen 127.0.0.1:PORT] [--workers N] [--max-workers N]\n"
+    "                    [--header-timeout S] [--body-timeout S] [--idle-timeout S] [--dir DIR]\n"
     "Without --socket or --listen the listening socket is standard input (as spawn-fcgi and\n"
-    "socket activation hand it over). DIR (default: the working directory) holds GuestBook.conf.\n";
+    "socket activation hand it over). DIR (default: the working directory) holds GuestBook.conf.\n"
+    "--workers: the workers kept free of slow clients (default: the cores); --max-workers: at most\n"
+    "this many in all (default: 32, or --workers if more). A request's header records must arrive\n"
+    "within --header-timeout seconds (5), the whole request within --body-timeout (30); a kept\n"
+    "connection with no request, and a spare worker, wait at most --idle-timeout (10).\n";
 
 struct Options {
     std::string socketPath;
     std::string listenAddress;
     std::string dir;
     int workers = 0;
+    int maxWorkers = 0;
+    int headerSeconds = 5;
+    int bodySeconds = 30;
+    int idleSeconds = 10;
 };
 
+// A whole decimal number from `low` to `high`.
+bool numberIn(const std::string& text, int low, int high, int* value) {
+    char* end = nullptr;
+    errno = 0;
+    long number = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || errno != 0 || number < low || number > high) return false;
+    *value = static_cast<int>(number);
+    return true;
+}
+
 bool parseOptions(int argc, char** argv, Options* options) {
+    const struct {
+        const char* name;
+        int* value;
+        int low;
+        int high;
+    } numbers[] = {{"--workers", &options->workers, 1, 256},
+                   {"--max-workers", &options->maxWorkers, 1, 256},
+                   {"--header-timeout", &options->headerSeconds, 1, 3600},
+                   {"--body-timeout", &options->bodySeconds, 1, 3600},
+                   {"--idle-timeout", &options->idleSeconds, 1, 3600}};
     for (int i = 1; i < argc; ++i) {
         std::string name = argv[i];
         if (i + 1 >= argc) return false;
         std::string value = argv[++i];
+        bool known = true;
         if (name == "--socket") {
             options->socketPath = value;
         } else if (name == "--listen") {
             options->listenAddress = value;
         } else if (name == "--dir") {
             options->dir = value;
-        } else if (name == "--workers") {
-            options->workers = std::atoi(value.c_str());
-            if (options->workers < 1 || options->workers > 256) return false;
         } else {
-            return false;
+            known = false;
+            for (const auto& number : numbers) {
+                if (name != number.name) continue;
+                if (!numberIn(value, number.low, number.high, number.value)) return false;
+                known = true;
+            }
         }
+        if (!known) return false;
     }
     return options->socketPath.empty() || options->listenAddress.empty();
 }
@@ -133,69 +171,160 @@ int openListener(const Options& options) {
 
 struct Worker {
     pid_t pid = -1;
+    int slot = 0;
     std::time_t started = 0;
+    bool retiring = false;  // told to stop while idle: the pool shrinks
 };
 
-pid_t startWorker(int listenFd, const std::optional<std::time_t>& clock, pid_t parent) {
-    pid_t pid = ::fork();
-    if (pid != 0) return pid;
-    // A worker whose parent is gone stops too.
-    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-    if (::getppid() != parent) std::_Exit(0);
-    sigset_t child;
-    sigemptyset(&child);
-    sigaddset(&child, SIGCHLD);
-    sigprocmask(SIG_UNBLOCK, &child, nullptr);
-    std::exit(serveRequests(listenFd, clock));
-}
-
-void reportDeath(pid_t pid, int status) {
-    if (WIFSIGNALED(status)) {
-        std::fprintf(stderr, "gesipan-fcgi: worker %d killed by signal %d; starting another\n", static_cast<int>(pid),
-                     WTERMSIG(status));
-    } else {
-        std::fprintf(stderr, "gesipan-fcgi: worker %d ended with status %d; starting another\n",
-                     static_cast<int>(pid), WEXITSTATUS(status));
+// The workers and what they share: the pool starts with `base`, grows by
+// one while fewer than `base` are free of clients that hold them, up to
+// `most`, and stops a spare one that waited longer than the idle time, so
+// a slow client holds one worker and never the site.
+class Pool {
+public:
+    Pool(int listenFd, const std::optional<std::time_t>& clock, WorkerSettings settings, int base, int most)
+        : listenFd_(listenFd), clock_(clock), settings_(settings), base_(base), most_(most) {
+        void* shared = ::mmap(nullptr, sizeof(WorkerSlot) * static_cast<std::size_t>(most), PROT_READ | PROT_WRITE,
+                              MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+        if (shared == MAP_FAILED) return;
+        settings_.slots = static_cast<WorkerSlot*>(shared);
+        for (int k = 0; k < most; ++k) new (&settings_.slots[k]) WorkerSlot();
+        settings_.slotCount = most;
+        int ends[2];
+        if (::pipe2(ends, O_NONBLOCK | O_CLOEXEC) != 0) return;
+        wakeRead_ = ends[0];
+        settings_.wakeFd = ends[1];
     }
-}
 
-// Replaces every worker that has ended. One that ended within a second
-// of its start is replaced a second later, so a fault met at once does
-// not become a loop of forks.
-void replaceDeadWorkers(std::vector<Worker>& workers, int listenFd, const std::optional<std::time_t>& clock) {
-    int status = 0;
-    pid_t pid;
-    while ((pid = ::waitpid(-1, &status, WNOHANG)) > 0) {
-        for (Worker& worker : workers) {
-            if (worker.pid != pid) continue;
-            reportDeath(pid, status);
-            if (std::time(nullptr) - worker.started < 1) ::sleep(1);
-            worker.pid = startWorker(listenFd, clock, ::getpid());
-            worker.started = std::time(nullptr);
+    bool ready() const { return settings_.slots && wakeRead_ >= 0; }
+    int wakeFd() const { return wakeRead_; }
+    bool spares() const { return static_cast<int>(workers_.size()) > base_; }
+
+    // `closeInChild`: the parent's own descriptors, which a worker drops.
+    void start(int closeInChild) {
+        std::vector<bool> used(static_cast<std::size_t>(most_), false);
+        for (const Worker& worker : workers_) used[static_cast<std::size_t>(worker.slot)] = true;
+        int slot = 0;
+        while (slot < most_ && used[static_cast<std::size_t>(slot)]) ++slot;
+        if (slot == most_) return;
+        settings_.slots[slot].state.store(WorkerSlot::kStarting);
+        settings_.slot = slot;
+        Worker worker;
+        worker.slot = slot;
+        worker.started = std::time(nullptr);
+        worker.pid = startWorker(closeInChild);
+        if (worker.pid < 0) {
+            settings_.slots[slot].state.store(WorkerSlot::kFree);
+            return;
+        }
+        workers_.push_back(worker);
+    }
+
+    // Whether fewer than `base` workers are free of clients that hold them
+    // (with room for another).
+    bool shortOfFree() const {
+        if (static_cast<int>(workers_.size()) >= most_) return false;
+        int free = 0;
+        for (const Worker& worker : workers_) {
+            if (!worker.retiring && freeToAnswer(settings_.slots[worker.slot].state.load())) ++free;
+        }
+        return free < base_;
+    }
+
+    // Stops one spare worker that has waited longer than the idle time.
+    void shrink() {
+        int staying = 0;
+        for (const Worker& worker : workers_) staying += worker.retiring ? 0 : 1;
+        if (staying <= base_) return;
+        const long long now = monotonicSeconds();
+        for (Worker& worker : workers_) {
+            WorkerSlot& slot = settings_.slots[worker.slot];
+            if (worker.retiring || slot.state.load() != WorkerSlot::kIdle ||
+                now - slot.since.load() < settings_.idleSeconds) {
+                continue;
+            }
+            worker.retiring = true;
+            ::kill(worker.pid, SIGTERM);
+            return;
         }
     }
-}
 
-// Stops every worker: each finishes the request it is answering first.
-// True when every one ended cleanly.
-bool stopWorkers(std::vector<Worker>& workers) {
-    for (const Worker& worker : workers) {
-        if (worker.pid > 0) ::kill(worker.pid, SIGTERM);
-    }
-    bool clean = true;
-    for (const Worker& worker : workers) {
+    // Takes every worker that has ended; one that did not retire is
+    // replaced, a second later when it ended within a second of its start,
+    // so a fault met at once does not become a loop of forks.
+    void reap(int closeInChild) {
         int status = 0;
-        pid_t ended;
-        while ((ended = ::waitpid(worker.pid, &status, 0)) < 0 && errno == EINTR) {
-        }
-        if (ended == worker.pid && (!WIFEXITED(status) || WEXITSTATUS(status) != 0)) {
-            std::fprintf(stderr, "gesipan-fcgi: worker %d did not stop cleanly (wait status %d)\n",
-                         static_cast<int>(worker.pid), status);
-            clean = false;
+        pid_t pid;
+        while ((pid = ::waitpid(-1, &status, WNOHANG)) > 0) {
+            for (std::size_t k = 0; k < workers_.size(); ++k) {
+                if (workers_[k].pid != pid) continue;
+                Worker ended = workers_[k];
+                workers_.erase(workers_.begin() + static_cast<long>(k));
+                settings_.slots[ended.slot].state.store(WorkerSlot::kFree);
+                if (ended.retiring && WIFEXITED(status) && WEXITSTATUS(status) == 0) break;
+                reportDeath(pid, status);
+                if (std::time(nullptr) - ended.started < 1) ::sleep(1);
+                start(closeInChild);
+                break;
+            }
         }
     }
-    return clean;
-}
+
+    // Stops every worker: each finishes the request it is answering first.
+    // True when every one ended cleanly.
+    bool stop() {
+        for (const Worker& worker : workers_) ::kill(worker.pid, SIGTERM);
+        bool clean = true;
+        for (const Worker& worker : workers_) {
+            int status = 0;
+            pid_t ended;
+            while ((ended = ::waitpid(worker.pid, &status, 0)) < 0 && errno == EINTR) {
+            }
+            if (ended == worker.pid && (!WIFEXITED(status) || WEXITSTATUS(status) != 0)) {
+                std::fprintf(stderr, "gesipan-fcgi: worker %d did not stop cleanly (wait status %d)\n",
+                             static_cast<int>(worker.pid), status);
+                clean = false;
+            }
+        }
+        workers_.clear();
+        return clean;
+    }
+
+private:
+    pid_t startWorker(int closeInChild) {
+        const pid_t parent = ::getpid();
+        pid_t pid = ::fork();
+        if (pid != 0) return pid;
+        // A worker whose parent is gone stops too.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != parent) std::_Exit(0);
+        ::close(closeInChild);
+        ::close(wakeRead_);
+        sigset_t child;
+        sigemptyset(&child);
+        sigaddset(&child, SIGCHLD);
+        sigprocmask(SIG_UNBLOCK, &child, nullptr);
+        std::exit(serveRequests(listenFd_, clock_, settings_));
+    }
+
+    static void reportDeath(pid_t pid, int status) {
+        if (WIFSIGNALED(status)) {
+            std::fprintf(stderr, "gesipan-fcgi: worker %d killed by signal %d; starting another\n",
+                         static_cast<int>(pid), WTERMSIG(status));
+        } else {
+            std::fprintf(stderr, "gesipan-fcgi: worker %d ended with status %d; starting another\n",
+                         static_cast<int>(pid), WEXITSTATUS(status));
+        }
+    }
+
+    int listenFd_;
+    const std::optional<std::time_t>& clock_;
+    WorkerSettings settings_;
+    int base_;
+    int most_;
+    int wakeRead_ = -1;
+    std::vector<Worker> workers_;
+};
 
 }  // namespace
 
@@ -210,32 +339,69 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::signal(SIGPIPE, SIG_IGN);
-    // The parent takes its signals one at a time, in order, with sigwait.
+    // The parent takes its signals one at a time, in order, from a signalfd.
     sigset_t handled;
     sigemptyset(&handled);
     for (int signal : {SIGTERM, SIGINT, SIGCHLD}) sigaddset(&handled, signal);
     sigprocmask(SIG_BLOCK, &handled, nullptr);
+    int signals = ::signalfd(-1, &handled, SFD_CLOEXEC);
+    if (signals < 0) {
+        fail("cannot wait for", "signals");
+        return 2;
+    }
 
     int listenFd = openListener(options);
     if (listenFd < 0) return 2;
     const std::optional<std::time_t> clock = fixedClock();
     long cores = ::sysconf(_SC_NPROCESSORS_ONLN);
-    int count = options.workers > 0 ? options.workers : (cores > 0 ? static_cast<int>(cores) : 1);
-    std::vector<Worker> workers(static_cast<std::size_t>(count));
-    for (Worker& worker : workers) {
-        worker.pid = startWorker(listenFd, clock, ::getpid());
-        worker.started = std::time(nullptr);
+    const int base = options.workers > 0 ? options.workers : (cores > 0 ? static_cast<int>(cores) : 1);
+    const int most = std::max(base, options.maxWorkers > 0 ? options.maxWorkers : 32);
+    WorkerSettings settings;
+    settings.headerSeconds = options.headerSeconds;
+    settings.bodySeconds = options.bodySeconds;
+    settings.idleSeconds = options.idleSeconds;
+    settings.limits.maxConnections = most;
+    settings.base = base;
+    Pool pool(listenFd, clock, settings, base, most);
+    if (!pool.ready()) {
+        fail("cannot set up", "the workers' shared state");
+        return 2;
     }
+    for (int k = 0; k < base; ++k) pool.start(signals);
+    // A worker held for a moment (a request's bytes a little late) is no
+    // slow client: the pool grows for one held 50 ms on.
+    constexpr long long kHeldFor = 50;
+    long long shortSince = -1;
     for (;;) {
-        int signal = 0;
-        if (sigwait(&handled, &signal) != 0) continue;
-        if (signal == SIGCHLD) {
-            replaceDeadWorkers(workers, listenFd, clock);
-            continue;
+        pollfd waits[2] = {{signals, POLLIN, 0}, {pool.wakeFd(), POLLIN, 0}};
+        // Spare workers are looked at once a second, to stop the idle ones.
+        const int timeout = shortSince >= 0 ? static_cast<int>(kHeldFor) : pool.spares() ? 1000 : -1;
+        if (::poll(waits, 2, timeout) < 0 && errno != EINTR) {
+            fail("cannot wait for", "signals");
+            break;
         }
-        bool clean = stopWorkers(workers);
-        // The socket file is this run's own.
-        if (!options.socketPath.empty()) ::unlink(options.socketPath.c_str());
-        return clean ? 0 : 1;
+        // One signal per round; the next poll sees any left.
+        signalfd_siginfo info;
+        if ((waits[0].revents & POLLIN) && ::read(signals, &info, sizeof info) == sizeof info &&
+            info.ssi_signo != SIGCHLD) {
+            break;
+        }
+        char drained[64];
+        while ((waits[1].revents & POLLIN) && ::read(pool.wakeFd(), drained, sizeof drained) > 0) {
+        }
+        pool.reap(signals);
+        if (!pool.shortOfFree()) {
+            shortSince = -1;
+        } else if (shortSince < 0) {
+            shortSince = monotonicMillis();
+        } else if (monotonicMillis() - shortSince >= kHeldFor) {
+            pool.start(signals);
+            shortSince = -1;
+        }
+        pool.shrink();
     }
+    bool clean = pool.stop();
+    // The socket file is this run's own.
+    if (!options.socketPath.empty()) ::unlink(options.socketPath.c_str());
+    return clean ? 0 : 1;
 }

@@ -329,8 +329,6 @@ refuse_taken_port
 
 . "$repo/scripts/packages.sh"
 install_missing_packages g++ cmake make libcrypt-dev nettle-dev
-# The FastCGI responder links Debian's libfcgi statically.
-install_missing_packages libfcgi-dev
 # The server; apache2-bin is Apache without Debian's service (which would
 # start one on port 80). spawn-fcgi hands the responder (or fcgiwrap, which
 # runs nginx's CGI programs) its socket.
@@ -502,7 +500,7 @@ write_nginx_config() {
 write_apache_config() {
   mkdir -p "$root/apache/empty"
   local site=apache-site.conf.in modules=(mpm_prefork authz_core alias cgi mime env headers)
-  [ "$mode" = fastcgi ] && site=apache-fastcgi.conf.in modules=(mpm_event authz_core alias mime headers proxy proxy_fcgi)
+  [ "$mode" = fastcgi ] && site=apache-fastcgi.conf.in modules=(mpm_event authz_core alias mime headers proxy proxy_fcgi reqtimeout)
   fill_template "$repo/deploy/$site" >"$root/apache/site.conf.new"
   mv -f "$root/apache/site.conf.new" "$root/apache/site.conf"
   config="$root/apache/httpd.conf"

@@ -10,8 +10,6 @@ install_missing_packages g++ cmake make libgtest-dev
 install_missing_packages libcrypt-dev
 # nettle: the form token's HMAC and the SHA-256 of the duplicate check.
 install_missing_packages nettle-dev
-# The FastCGI responder links Debian's libfcgi statically.
-install_missing_packages libfcgi-dev
 # clang and its libFuzzer runtime for the fuzz targets.
 install_missing_packages clang libclang-rt-14-dev
 # The browser, load and server suites: lighttpd and Apache httpd (they serve

@@ -13,6 +13,7 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -675,4 +676,267 @@ TEST(Responder, ListensOnlyWhereItMaySafely) {
     EXPECT_EQ(readFile(taken), "keep");
     // Standard input that is no listening socket.
     EXPECT_EQ(refusedStart({"--workers", "1"}), 2);
+    // Deadlines and pool sizes that are no whole number in range.
+    for (const char* option : {"--workers", "--max-workers", "--header-timeout", "--body-timeout", "--idle-timeout"}) {
+        for (const char* value : {"0", "-1", "5s", "", "99999"}) {
+            EXPECT_EQ(refusedStart({option, value, "--socket", taken + ".new"}), 2) << option << " " << value;
+        }
+    }
+    EXPECT_FALSE(fileExists(taken + ".new"));
+}
+
+namespace {
+
+enum : unsigned char { kBegin = 1, kAbort = 2, kParams = 4, kStdin = 5, kGetValues = 9 };
+
+std::string beginRecord(int id, int role = 1, bool keep = false) {
+    return fcgiRecord(kBegin, id, std::string{0, static_cast<char>(role), keep ? '\1' : '\0', 0, 0, 0, 0, 0});
+}
+
+// A name-value length in its four-byte form.
+std::string longLength(unsigned length) {
+    return {static_cast<char>(0x80 | (length >> 24)), static_cast<char>((length >> 16) & 0xFF),
+            static_cast<char>((length >> 8) & 0xFF), static_cast<char>(length & 0xFF)};
+}
+
+std::string repeatedRecords(unsigned char type, int count, std::size_t size) {
+    std::string out;
+    for (int k = 0; k < count; ++k) out += fcgiRecord(type, 1, std::string(size, 'p'));
+    return out;
+}
+
+const std::string kListQuery = "BoardNum=1&TextNum=0";
+
+std::size_t countOf(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    return count;
+}
+
+// Waits (up to `seconds`) until `state` holds.
+template <typename State>
+bool waitFor(State state, int seconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (!state()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+}  // namespace
+
+TEST(Responder, NoBytesOnTheSocketKillAWorker) {
+    ScratchSite site;
+    prepareSite(site);
+    ResponderProcess responder(site.cgiBin(), 1, {}, false, {"--header-timeout", "1"});
+    const pid_t worker = responder.workers().at(0);
+    const std::string listing = fcgiRequestBytes(paramsOf("ListPage", kListQuery), "");
+    const std::string listed = cgiOf(site, "ListPage", kListQuery).output;
+    struct Case {
+        const char* what;
+        std::string bytes;
+        int protocolStatus;      // of the one END_REQUEST expected; -1: none, the connection dropped
+        std::string management;  // a management answer expected before it
+        bool listing;            // the request answered is the listing
+    };
+    const std::string tail = fcgiRecord(kParams, 1, "") + fcgiRecord(kStdin, 1, "");
+    const Case cases[] = {
+        {"pair lengths adding up past 2^31",
+         beginRecord(1) + fcgiRecord(kParams, 1, longLength(0x40000000) + longLength(0x40000000) + std::string(100, 'x')) +
+             tail,
+         -1, "", false},
+        {"a name length past the end", beginRecord(1) + fcgiRecord(kParams, 1, longLength(0x7FFFFFFF) + "\1ab") + tail,
+         -1, "", false},
+        {"a value length past the end", beginRecord(1) + fcgiRecord(kParams, 1, "\1" + longLength(300) + "ab") + tail,
+         -1, "", false},
+        {"a length cut short", beginRecord(1) + fcgiRecord(kParams, 1, std::string("\x80\x00", 2)) + tail, -1, "", false},
+        {"an unknown protocol version", std::string("\x02\x01\x00\x01\x00\x08\x00\x00", 8) + std::string(8, '\0'), -1, "",
+         false},
+        {"a short BEGIN_REQUEST", fcgiRecord(kBegin, 1, std::string("\0\1", 2)), -1, "", false},
+        {"BEGIN_REQUEST twice for one request", beginRecord(1) + beginRecord(1), -1, "", false},
+        {"parameters beyond the limit", beginRecord(1) + repeatedRecords(kParams, 17, 65535), -1, "", false},
+        {"a body beyond the limit",
+         beginRecord(1) + fcgiRecord(kParams, 1, "") + repeatedRecords(kStdin, 130, 65535), -1, "", false},
+        {"records of a request never begun", fcgiRecord(kParams, 7, "\1\1ab") + fcgiRecord(kStdin, 7, ""), -1, "", false},
+        {"an unknown role", beginRecord(1, 3), 3, "", false},
+        {"an abort while the request is read", beginRecord(1) + fcgiRecord(kAbort, 1, ""), 0, "", false},
+        {"a question about the responder, then a request",
+         fcgiRecord(kGetValues, 0, std::string("\x0f\0FCGI_MPXS_CONNS\x0d\0FCGI_MAX_REQS", 32)) + listing, 0,
+         std::string("\x0f\1FCGI_MPXS_CONNS0\x0d\1FCGI_MAX_REQS1", 34), true},
+        {"an unknown management record, then a request", fcgiRecord(77, 0, "") + listing, 0, std::string("M\0\0\0\0\0\0\0", 8),
+         true},
+    };
+    std::size_t dropped = 0;
+    for (const Case& c : cases) {
+        const int fd = connectFcgi(responder.socketPath());
+        ASSERT_GE(fd, 0);
+        bool closed = false;
+        const std::vector<FcgiResult> answers = exchangeRaw(fd, c.bytes, 1, &closed);
+        ::close(fd);
+        const FcgiResult& first = answers.front();
+        EXPECT_EQ(first.ended, c.protocolStatus >= 0) << c.what;
+        EXPECT_EQ(first.protocolStatus, c.protocolStatus) << c.what;
+        EXPECT_EQ(first.management, c.management) << c.what;
+        if (c.listing) {
+            EXPECT_EQ(first.output, listed) << c.what;
+        }
+        if (c.protocolStatus < 0) {
+            EXPECT_TRUE(closed) << c.what;
+            ++dropped;
+        }
+        // The same worker, and it answers the next visitor as before.
+        EXPECT_EQ(responder.workers(), std::vector<pid_t>{worker}) << c.what << "\n" << responder.errors();
+        expectSameAnswer(responder.request(paramsOf("ListPage", kListQuery), ""), cgiOf(site, "ListPage", kListQuery));
+    }
+    EXPECT_EQ(responder.stop(), 0);
+    const std::string errors = responder.errors();
+    EXPECT_FALSE(hasFaultReport(errors)) << errors;
+    // Every connection given up on is counted, with why.
+    EXPECT_EQ(countOf(errors, "connection dropped: "), dropped) << errors;
+    EXPECT_EQ(countOf(errors, "dropped: a parameter length past the end"), 4u) << errors;
+}
+
+TEST(Responder, OneRequestAtATimeOnAConnectionAndPipelinedRequestsInOrder) {
+    ScratchSite site;
+    prepareSite(site);
+    ResponderProcess responder(site.cgiBin(), 1);
+    const auto request = [](const std::string& program, const std::string& query, int id, bool keep) {
+        return fcgiRequestBytes(paramsOf(program, query), "", id, keep);
+    };
+    const std::string list = request("ListPage", kListQuery, 1, false);
+    // BEGIN_REQUEST is the first 16 bytes: the second request comes between
+    // it and the first's parameters, its own parameters after.
+    const std::string interleaved = list.substr(0, 16) + beginRecord(2) + fcgiRecord(kParams, 2, "\1\1ab") + list.substr(16);
+    struct Expected {
+        int id;
+        int protocolStatus;
+        std::string program;  // whose answer, when answered
+        std::string query;
+    };
+    struct Case {
+        const char* what;
+        std::string bytes;
+        std::vector<Expected> answers;
+        bool closes;
+    };
+    const Case cases[] = {
+        {"a second request while the first is read", interleaved, {{2, 1, "", ""}, {1, 0, "ListPage", kListQuery}}, true},
+        {"three requests on a kept connection at once",
+         request("ListPage", kListQuery, 1, true) + request("FormPage", "BoardNum=1", 2, true) +
+             request("ShowPage", "BoardNum=1&TextNum=1", 3, true),
+         {{1, 0, "ListPage", kListQuery}, {2, 0, "FormPage", "BoardNum=1"}, {3, 0, "ShowPage", "BoardNum=1&TextNum=1"}},
+         false},
+        {"two requests at once, the first not keeping the connection",
+         request("FormPage", "BoardNum=1", 1, false) + request("ListPage", kListQuery, 2, false),
+         {{1, 0, "FormPage", "BoardNum=1"}},
+         true},
+    };
+    for (const Case& c : cases) {
+        const int fd = connectFcgi(responder.socketPath());
+        ASSERT_GE(fd, 0);
+        bool closed = false;
+        const std::vector<FcgiResult> answers = exchangeRaw(fd, c.bytes, c.answers.size() + (c.closes ? 1 : 0), &closed);
+        ::close(fd);
+        ASSERT_GE(answers.size(), c.answers.size()) << c.what;
+        for (std::size_t k = 0; k < c.answers.size(); ++k) {
+            const Expected& expected = c.answers[k];
+            EXPECT_TRUE(answers[k].ended) << c.what << ", answer " << k;
+            EXPECT_EQ(answers[k].requestId, expected.id) << c.what << ", answer " << k;
+            EXPECT_EQ(answers[k].protocolStatus, expected.protocolStatus) << c.what << ", answer " << k;
+            if (!expected.program.empty()) {
+                const CgiResult cgi = cgiOf(site, expected.program, expected.query);
+                EXPECT_EQ(answers[k].output, cgi.output) << c.what << ", answer " << k;
+                EXPECT_EQ(answers[k].status, cgi.status) << c.what << ", answer " << k;
+            }
+        }
+        // Nothing more, and the connection is closed when it should be.
+        EXPECT_EQ(answers.size(), c.answers.size() + 1) << c.what;
+        EXPECT_FALSE(answers.back().ended) << c.what;
+        EXPECT_EQ(closed, c.closes) << c.what;
+        // The one worker went back to new connections.
+        expectSameAnswer(responder.request(paramsOf("ListPage", kListQuery), ""), cgiOf(site, "ListPage", kListQuery));
+    }
+    EXPECT_EQ(responder.stop(), 0);
+    EXPECT_FALSE(hasFaultReport(responder.errors())) << responder.errors();
+}
+
+TEST(Responder, NoHandfulOfSlowClientsStopsTheSite) {
+    ScratchSite site;
+    prepareSite(site);
+    ResponderProcess responder(site.cgiBin(), 2, {}, false,
+                               {"--max-workers", "32", "--header-timeout", "3", "--body-timeout", "6", "--idle-timeout", "3"});
+    const std::string post = fcgiRequestBytes(paramsOf("SavePage", "BoardNum=1&TextNum=-1", kPost), kPost);
+    const std::string list = fcgiRequestBytes(paramsOf("ListPage", kListQuery), "", 1, true);
+    struct Kind {
+        const char* what;
+        std::string bytes;
+        bool answered;       // a whole request answered first, on a kept connection
+        const char* reason;  // why the responder drops it in the end
+    };
+    const Kind kinds[] = {
+        {"connected, nothing sent", "", false, "header records not in time"},
+        {"BEGIN_REQUEST only", post.substr(0, 16), false, "header records not in time"},
+        {"half the parameters", post.substr(0, 40), false, "header records not in time"},
+        {"the parameters and half the body", post.substr(0, post.size() - 30), false, "body not in time"},
+        {"a kept connection after an answer", list, true, "no request on a kept connection in time"},
+    };
+    std::vector<int> clients;
+    for (int round = 0; round < 4; ++round) {
+        for (const Kind& kind : kinds) {
+            const int fd = connectFcgi(responder.socketPath());
+            ASSERT_GE(fd, 0);
+            clients.push_back(fd);
+            if (kind.answered) {
+                EXPECT_TRUE(exchangeRaw(fd, kind.bytes, 1).front().ended) << kind.what;
+            } else if (!kind.bytes.empty()) {
+                ASSERT_EQ(::send(fd, kind.bytes.data(), kind.bytes.size(), MSG_NOSIGNAL),
+                          static_cast<ssize_t>(kind.bytes.size()));
+            }
+        }
+    }
+    // Each client holds a worker, and the two of --workers stay free.
+    ASSERT_TRUE(waitFor([&] { return responder.workers().size() >= clients.size() + 2; }, 20)) << responder.workers().size();
+    const CgiResult listed = cgiOf(site, "ListPage", kListQuery);
+    for (int visitor = 0; visitor < 10; ++visitor) {
+        const auto start = std::chrono::steady_clock::now();
+        const FcgiResult answer = responder.request(paramsOf("ListPage", kListQuery), "");
+        const auto took = std::chrono::steady_clock::now() - start;
+        expectSameAnswer(answer, listed);
+        EXPECT_LT(took, std::chrono::seconds(1)) << "visitor " << visitor;
+    }
+    // Then each client is dropped at its deadline, with why, and the pool
+    // shrinks back.
+    ASSERT_TRUE(waitFor([&] { return countOf(responder.errors(), "connection dropped: ") >= clients.size(); }, 30))
+        << responder.errors();
+    const std::string errors = responder.errors();
+    for (const char* reason : {"header records not in time", "body not in time", "no request on a kept connection in time"}) {
+        std::size_t expected = 0;
+        for (const Kind& kind : kinds) expected += kind.reason == std::string(reason) ? 4 : 0;
+        EXPECT_EQ(countOf(errors, reason), expected) << reason;
+    }
+    EXPECT_FALSE(site.boardFileExists(1, "guestbook.dat"));
+    for (int fd : clients) ::close(fd);
+    EXPECT_TRUE(waitFor([&] { return responder.workers().size() == 2; }, 30)) << responder.workers().size();
+    EXPECT_EQ(responder.stop(), 0);
+    EXPECT_FALSE(hasFaultReport(responder.errors())) << responder.errors();
+}
+
+TEST(Responder, AStopDropsConnectionsOnlyWaiting) {
+    ScratchSite site;
+    prepareSite(site);
+    ResponderProcess responder(site.cgiBin(), 1, {}, false,
+                               {"--max-workers", "4", "--header-timeout", "600", "--idle-timeout", "600"});
+    // A connection kept open after its answer, and one with nothing sent.
+    const int kept = connectFcgi(responder.socketPath());
+    ASSERT_GE(kept, 0);
+    expectSameAnswer(requestOnKeptConnection(kept, paramsOf("ListPage", kListQuery), ""), cgiOf(site, "ListPage", kListQuery));
+    const int silent = connectFcgi(responder.socketPath());
+    ASSERT_GE(silent, 0);
+    ASSERT_TRUE(waitFor([&] { return responder.workers().size() == 3; }, 20)) << responder.workers().size();
+    EXPECT_EQ(responder.stop(10), 0);
+    EXPECT_EQ(countOf(responder.errors(), "connection dropped: stopping, and it waited for a request"), 2u) << responder.errors();
+    EXPECT_FALSE(hasFaultReport(responder.errors())) << responder.errors();
+    ::close(kept);
+    ::close(silent);
 }

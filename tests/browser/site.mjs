@@ -30,11 +30,13 @@
 //   servers: the servers a suite runs against, ['lighttpd', 'apache', 'nginx'].
 //   setups: every server with each way of running the pages, as
 //     { server, mode } for startSite.
+//   waitFor(check, what, timeoutMs), childProcesses(pid): a state to wait
+//     for, and the processes below one (the responder's workers).
 //   launchBrowser() -> Promise<Browser>
 //     playwright-core Browser on /usr/bin/chromium, headless, with a fresh
 //     profile directory; never downloads a browser.
 import { spawn } from 'node:child_process';
-import { mkdtemp, mkdir, copyFile, readFile, writeFile, rm, access, rename } from 'node:fs/promises';
+import { mkdtemp, mkdir, copyFile, readFile, readdir, writeFile, rm, access, rename } from 'node:fs/promises';
 import { constants, existsSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join, dirname } from 'node:path';
@@ -73,6 +75,29 @@ export async function boardSettled(boardDir, timeoutMs = 10000) {
     if (Date.now() > deadline) throw new Error(`${boardDir}: a committed change was not carried out`);
     await new Promise((resolve) => setTimeout(resolve, 10));
   }
+}
+
+// Waits until `check()` (which may be async) holds, at most `timeoutMs`.
+export async function waitFor(check, what, timeoutMs = 10000) {
+  const deadline = Date.now() + timeoutMs;
+  while (!(await check())) {
+    if (Date.now() > deadline) throw new Error(`not in time: ${what}`);
+    await new Promise((resolve) => setTimeout(resolve, 10));
+  }
+}
+
+// The processes whose parent is `pid`, by /proc.
+export async function childProcesses(pid) {
+  const found = [];
+  for (const entry of await readdir('/proc')) {
+    if (!/^\d+$/.test(entry)) continue;
+    try {
+      const text = await readFile(`/proc/${entry}/stat`, 'utf8');
+      const ppid = Number(text.slice(text.lastIndexOf(')') + 2).split(' ')[1]);
+      if (ppid === pid) found.push(Number(entry));
+    } catch { /* ended meanwhile */ }
+  }
+  return found;
 }
 
 // One HTTP request on a connection of its own; a body goes as a form;
@@ -128,7 +153,7 @@ export const setups = servers.flatMap((server) => modes.map((mode) => ({ server,
 
 const apacheModules = {
   cgi: ['mpm_prefork', 'authz_core', 'alias', 'cgi', 'mime', 'env', 'headers'],
-  fastcgi: ['mpm_event', 'authz_core', 'alias', 'mime', 'headers', 'proxy', 'proxy_fcgi'],
+  fastcgi: ['mpm_event', 'authz_core', 'alias', 'mime', 'headers', 'proxy', 'proxy_fcgi', 'reqtimeout'],
 };
 
 // The server's own part of an Apache configuration around the site's part,
@@ -174,7 +199,7 @@ async function debianApache(root, confName, mode) {
   };
   await mkdir(join(root, 'apache-run', 'socks'), { recursive: true });
   const fastcgi = mode === 'fastcgi';
-  await run('a2enmod', ['-q', fastcgi ? 'proxy_fcgi' : 'cgid', 'headers'], env);
+  await run('a2enmod', ['-q', ...(fastcgi ? ['proxy_fcgi', 'reqtimeout'] : ['cgid']), 'headers'], env);
   const site = await readFile(join(repo, 'deploy', fastcgi ? 'apache-fastcgi.conf.in' : 'apache-site.conf.in'), 'utf8');
   await writeFile(join(etc, 'conf-available', `${confName}.conf`), fillSite(site, root, 0));
   await run('a2enconf', ['-q', confName], env);
@@ -385,6 +410,9 @@ export async function startSite(options = {}) {
     mode,
     listUrl: (board = 1) => `${baseUrl}/cgi-bin/ListPage.exe?BoardNum=${board}&TextNum=0`,
     setLines: writeConf,
+    // The responder's socket and process (spawn-fcgi -n becomes it), with 'fastcgi'.
+    socket: mode === 'fastcgi' ? socketOf(root) : null,
+    responderPid: mode === 'fastcgi' ? responder.pid : null,
     async stop() {
       await stopChild(child);
       await stopChild(responder, wrapped);

@@ -9,7 +9,7 @@ import { mkdtemp, readFile, writeFile, appendFile, stat, chmod, rm, readdir } fr
 import { tmpdir } from 'node:os';
 import { join, dirname } from 'node:path';
 import { fileURLToPath } from 'node:url';
-import { freePort, siteCommand, boardSettled, httpRequest } from './site.mjs';
+import { freePort, siteCommand, boardSettled, httpRequest, waitFor } from './site.mjs';
 
 const repo = join(dirname(fileURLToPath(import.meta.url)), '..', '..');
 const asRoot = process.getuid() === 0;
@@ -135,6 +135,8 @@ test('the site command serves as the web user, which may change the boards only;
   assert.match(said.slice(said.findIndex((line) => line.startsWith('Serving with'))).join('\n'),
     /footer shows the EMAIL line of .*GuestBook\.conf/);
   // lighttpd gave up root for good; the responder and its workers never had it.
+  await waitFor(async () => (await descendants(site.pid)).filter((p) => p.name === 'gesipan-fcgi').length >= 2,
+    'the responder and its workers');
   const processes = await assertUnprivileged(site);
   assert.deepEqual(processes.map((p) => p.name).filter((n) => n !== 'gesipan-fcgi').sort(), ['lighttpd']);
   assert.ok(processes.filter((p) => p.name === 'gesipan-fcgi').length >= 2, 'the responder and its workers');

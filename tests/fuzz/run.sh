@@ -12,7 +12,7 @@ mkdir -p "${1:?build directory}"; build="$(cd "$1" && pwd)"
 target="${2:-}"
 seconds="${3:-15}"
 mkdir -p "$build/obj"
-flags=(-std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -I"$root")
+flags=(-std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -I"$root" -I"$root/responder")
 
 build_all() {
   local objects=() source object
@@ -26,6 +26,13 @@ build_all() {
       objects+=("$object")
     done
   done
+  # The responder's record handling reads no socket and joins the shared sources.
+  source="$root/responder/fcgi_connection.cpp"
+  object="$build/obj/responder-fcgi_connection.o"
+  if [ ! -f "$object" ] || [ "$source" -nt "$object" ] || [ "$root/responder/fcgi_connection.h" -nt "$object" ]; then
+    clang++ "${flags[@]}" -fsanitize=fuzzer-no-link -c "$source" -o "$object"
+  fi
+  objects+=("$object")
   for source in "$here"/*_fuzz.cpp; do
     local name; name="$(basename "$source" .cpp)"
     if [ ! -x "$build/$name" ] || [ "$source" -nt "$build/$name" ] || [ -n "$(find "$build/obj" -newer "$build/$name")" ]; then

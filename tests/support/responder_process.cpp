@@ -42,7 +42,8 @@ int listeningSocket(const std::string& path) {
 }  // namespace
 
 ResponderProcess::ResponderProcess(const std::string& cgiBin, int workers,
-                                   const std::map<std::string, std::string>& env, bool socketOnStdin) {
+                                   const std::map<std::string, std::string>& env, bool socketOnStdin,
+                                   const std::vector<std::string>& options) {
     char pattern[] = "/tmp/gesipan-fcgi-XXXXXX";
     if (!::mkdtemp(pattern)) {
         ADD_FAILURE() << "mkdtemp failed";
@@ -61,7 +62,8 @@ ResponderProcess::ResponderProcess(const std::string& cgiBin, int workers,
     for (const auto& [name, value] : env) environment.push_back(name + "=" + value);
     std::string program = responderPath();
     std::string workerCount = std::to_string(workers);
-    std::vector<std::string> args = {program, "--workers", workerCount};
+    std::vector<std::string> args = {program, "--workers", workerCount, "--max-workers", workerCount};
+    args.insert(args.end(), options.begin(), options.end());
     int handedOver = -1;
     if (socketOnStdin) {
         handedOver = listeningSocket(socket_);
@@ -126,13 +128,31 @@ std::vector<pid_t> ResponderProcess::workers() const {
     return found;
 }
 
-int ResponderProcess::stop() {
+int ResponderProcess::stop(int withinSeconds) {
     if (pid_ <= 0) return -1;
     ::kill(pid_, SIGTERM);
     int status = 0;
+    bool late = false;
+    if (withinSeconds > 0) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(withinSeconds);
+        while (::waitpid(pid_, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                late = true;
+                ::kill(pid_, SIGKILL);
+                for (pid_t worker : workers()) ::kill(worker, SIGKILL);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (!late) {
+            pid_ = -1;
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        }
+    }
     while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
     }
     pid_ = -1;
+    if (late) return -2;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 

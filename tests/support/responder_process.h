@@ -15,8 +15,10 @@ public:
     // with the variables `env` added to its environment; waits until it
     // takes connections. With `socketOnStdin` the test makes the listening
     // socket and hands it over as standard input, as a FastCGI spawner does.
+    // The pool stays at `workers` unless `options` (more of the
+    // responder's command line) lets it grow.
     ResponderProcess(const std::string& cgiBin, int workers, const std::map<std::string, std::string>& env = {},
-                     bool socketOnStdin = false);
+                     bool socketOnStdin = false, const std::vector<std::string>& options = {});
     ~ResponderProcess();
     ResponderProcess(const ResponderProcess&) = delete;
     ResponderProcess& operator=(const ResponderProcess&) = delete;
@@ -29,8 +31,9 @@ public:
     // The worker processes, by /proc.
     std::vector<pid_t> workers() const;
 
-    // SIGTERM, then waits; the exit status, or -1 when it was killed.
-    int stop();
+    // SIGTERM, then waits; the exit status, or -1 when it was killed. With
+    // `withinSeconds`, one still running then is killed, and -2 returned.
+    int stop(int withinSeconds = 0);
 
     // Everything it wrote to its standard error so far.
     std::string errors() const;

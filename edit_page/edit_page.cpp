@@ -38,7 +38,7 @@ void printEditForm(PageOut& out, const Frame& frame, const PageInput& input, con
     out.put("</textarea>\n");
     // SavePage checks the password of an edit: it travels back as the sixth value.
     out.put("<input type=hidden name=password value=\"%s\">\n", attributeValue(password.c_str()));
-    printSpamFields(out, site.spam, frame.board, input.now);
+    printSpamFields(out, site, frame.board, input.now);
     formButtons(out);
     footer(out, frame, Footer::Form, kFormVersion);
 }

@@ -19,7 +19,7 @@ int formPage(const PageInput& input, const SiteConfig& site, Response& response)
     out.put("maxlength=60></td><tr>\n");
     out.put("<tr><td>Subject</td><td><input type=text name=subject value=\"\" size=60 maxlength=60></td></tr>\n");
     out.put("<tr><td>Comment</td><td><textarea type=text name=body cols=70 rows=10></textarea>\n");
-    printSpamFields(out, site.spam, frame.board, input.now);
+    printSpamFields(out, site, frame.board, input.now);
     formButtons(out);
     footer(out, frame, Footer::Form);
     return 0;

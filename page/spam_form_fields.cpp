@@ -5,11 +5,12 @@
 #include "spam/form_token.h"
 #include "store/state_file.h"
 
-void printSpamFields(PageOut& out, const SpamConfig& config, int board, std::time_t now) {
+void printSpamFields(PageOut& out, const SiteConfig& site, int board, std::time_t now) {
+    const SpamConfig& config = site.spam;
     if (!config.tokenSecretPath.empty()) {
         std::string secret = readSiteSecret(config.tokenSecretPath);
         if (secret.empty()) {
-            reportDefenceOff("no site secret there", config.tokenSecretPath);
+            reportDefenceOff("no site secret there", config.tokenSecretPath, site.eventLog);
         } else {
             std::string token = makeFormToken(secret, board, now, freshNonce());
             out.put("<input type=hidden name=%s value=\"%s\">\n", kTokenField, token);

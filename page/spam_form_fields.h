@@ -6,7 +6,7 @@
 #include <ctime>
 
 #include "page/html_out.h"
-#include "config/spam_config.h"
+#include "config/site_config.h"
 
 constexpr char kTokenField[] = "token";
 // A name that form-filling robots take for a field to fill.
@@ -16,4 +16,4 @@ constexpr char kHoneypotField[] = "website";
 // none): the token of a form of `board` served at `now`, signed with the
 // secret read from the configured file, and the honeypot, hidden by the
 // markup itself (the page's policy allows no style attribute).
-void printSpamFields(PageOut& out, const SpamConfig& config, int board, std::time_t now);
+void printSpamFields(PageOut& out, const SiteConfig& site, int board, std::time_t now);

@@ -75,7 +75,7 @@ std::optional<Refusal> spamRefusal(const PageInput& input, const SiteConfig& sit
     form.token = token ? token->c_str() : nullptr;
     form.honeypot = honeypot ? honeypot->c_str() : nullptr;
     const char* defence = nullptr;
-    SpamVerdict verdict = checkPostedForm(site.spam, site.bbsDir.c_str(), input.now, form, &defence);
+    SpamVerdict verdict = checkPostedForm(site.spam, DefenceRecords{site.bbsDir, site.eventLog}, input.now, form, &defence);
     if (verdict == SpamVerdict::Pass) return std::nullopt;
     logPageEvent(site, input, "refused", input.message == -1 ? 0 : input.message, defence ? defence : "");
     return Refusal{Markup::raw(refusalMessage(verdict)), verdict == SpamVerdict::Wait ? 429 : 403};

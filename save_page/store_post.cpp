@@ -97,14 +97,15 @@ StoredPost storeNewMessage(const Post& post, const BoardSettings& board, const F
     std::string fingerprint;
     if (site.spam.duplicateWindow > 0) {
         fingerprint = bodyFingerprint(post.texts[4]->c_str());
-        if (isRecentBody(site.bbsDir.c_str(), post.board, fingerprint, now, site.spam.duplicateWindow)) {
+        const DefenceRecords records{site.bbsDir, site.eventLog};
+        if (isRecentBody(records, post.board, fingerprint, now, site.spam.duplicateWindow)) {
             return refused(Refusal{Markup::raw(refusalMessage(SpamVerdict::Duplicate)), 403}, "duplicate_check");
         }
     }
     const StoreResult result = store.AppendRecord(header, stored.record, stored.body, fresh);
     stored = checkStored(std::move(stored), result, board, frame);
     if (stored.done && !fingerprint.empty()) {
-        rememberBody(site.bbsDir.c_str(), post.board, fingerprint, now, site.spam.duplicateWindow);
+        rememberBody(DefenceRecords{site.bbsDir, site.eventLog}, post.board, fingerprint, now, site.spam.duplicateWindow);
     }
     return stored;
 }

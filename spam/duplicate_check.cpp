@@ -64,8 +64,8 @@ std::string formatRecentBodies(const std::vector<RecentBody>& bodies) {
     return text;
 }
 
-bool isRecentBody(const char* stateDir, int board, const std::string& fingerprint, std::time_t now, long window) {
-    StateFile file(stateDir, kRecentBodiesName);
+bool isRecentBody(const DefenceRecords& records, int board, const std::string& fingerprint, std::time_t now, long window) {
+    StateFile file(records, kRecentBodiesName);
     std::string record;
     if (!file.lockAndRead(&record)) return false;
     bool damaged = false;
@@ -73,12 +73,12 @@ bool isRecentBody(const char* stateDir, int board, const std::string& fingerprin
     for (const RecentBody& body : readRecentBodies(record, now, window, &damaged)) {
         if (body.board == board && body.fingerprint == fingerprint) found = true;
     }
-    if (damaged) reportDefenceOff("damaged, read as far as it goes", file.path());
+    if (damaged) file.report("damaged, read as far as it goes");
     return found;
 }
 
-void rememberBody(const char* stateDir, int board, const std::string& fingerprint, std::time_t now, long window) {
-    StateFile file(stateDir, kRecentBodiesName);
+void rememberBody(const DefenceRecords& records, int board, const std::string& fingerprint, std::time_t now, long window) {
+    StateFile file(records, kRecentBodiesName);
     std::string record;
     if (!file.lockAndRead(&record)) return;
     bool damaged = false;
@@ -86,5 +86,5 @@ void rememberBody(const char* stateDir, int board, const std::string& fingerprin
     bodies.push_back(RecentBody{board, static_cast<long>(now), fingerprint});
     // Lines are in the order they were posted: the first is the oldest.
     if (bodies.size() > static_cast<std::size_t>(kRecentBodies)) bodies.erase(bodies.begin());
-    if (!file.replace(formatRecentBodies(bodies))) reportDefenceOff("cannot be written", file.path());
+    if (!file.replace(formatRecentBodies(bodies))) file.report("cannot be written");
 }

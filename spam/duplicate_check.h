@@ -6,6 +6,8 @@
 // cannot both pass; a body is remembered only once its post is stored.
 #pragma once
 
+#include "store/state_file.h"
+
 #include <ctime>
 #include <string>
 #include <vector>
@@ -19,10 +21,10 @@ std::string bodyFingerprint(const char* body);
 
 // True when `fingerprint` was posted to `board` within `window` seconds
 // before `now`. False when the record cannot be read.
-bool isRecentBody(const char* stateDir, int board, const std::string& fingerprint, std::time_t now, long window);
+bool isRecentBody(const DefenceRecords& records, int board, const std::string& fingerprint, std::time_t now, long window);
 
 // Remembers a stored post's body.
-void rememberBody(const char* stateDir, int board, const std::string& fingerprint, std::time_t now, long window);
+void rememberBody(const DefenceRecords& records, int board, const std::string& fingerprint, std::time_t now, long window);
 
 // The record's lines still inside the window: "BOARD TIME FINGERPRINT".
 struct RecentBody {

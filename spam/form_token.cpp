@@ -174,15 +174,15 @@ std::string withUsedToken(const std::string& record, std::time_t now, const std:
     return text;
 }
 
-TokenVerdict useFormToken(const char* stateDir, std::time_t now, const std::string& token) {
-    StateFile file(stateDir, kUsedTokensName);
+TokenVerdict useFormToken(const DefenceRecords& records, std::time_t now, const std::string& token) {
+    StateFile file(records, kUsedTokensName);
     std::string record;
     if (!file.lockAndRead(&record)) return TokenVerdict::Valid;
     bool seen = false;
     bool damaged = false;
     std::string text = withUsedToken(record, now, token, &seen, &damaged);
-    if (damaged) reportDefenceOff("damaged, read as far as it goes", file.path());
+    if (damaged) file.report("damaged, read as far as it goes");
     if (seen) return TokenVerdict::Used;
-    if (!file.replace(text)) reportDefenceOff("cannot be written", file.path());
+    if (!file.replace(text)) file.report("cannot be written");
     return TokenVerdict::Valid;
 }

@@ -4,6 +4,8 @@
 // can post, and only once, not at once, and not after a day.
 #pragma once
 
+#include "store/state_file.h"
+
 #include <ctime>
 #include <string>
 
@@ -31,7 +33,7 @@ TokenVerdict checkFormToken(const std::string& secret, int board, std::time_t no
 // Records a valid token as used in `stateDir`'s "throttle/form.tokens";
 // Used when it was used before (or is older than all that is remembered).
 // When the record cannot be read or kept the token counts as unused.
-TokenVerdict useFormToken(const char* stateDir, std::time_t now, const std::string& token);
+TokenVerdict useFormToken(const DefenceRecords& records, std::time_t now, const std::string& token);
 
 // The record's text with `token` added, for `useFormToken` and its tests:
 // `*seen` tells whether it was used already.

@@ -91,14 +91,14 @@ std::string withPost(const std::string& record, const std::string& visitor, std:
     return formatPosters(posters);
 }
 
-bool allowPost(const char* stateDir, const std::string& address, std::time_t now, int limit, long window) {
-    StateFile file(stateDir, kPostingCountName);
+bool allowPost(const DefenceRecords& records, const std::string& address, std::time_t now, int limit, long window) {
+    StateFile file(records, kPostingCountName);
     std::string record;
     if (!file.lockAndRead(&record)) return true;
     bool allowed = true;
     bool damaged = false;
     std::string text = withPost(record, address, now, limit, window, &allowed, &damaged);
-    if (damaged) reportDefenceOff("damaged, read as far as it goes", file.path());
-    if (allowed && !file.replace(text)) reportDefenceOff("cannot be written", file.path());
+    if (damaged) file.report("damaged, read as far as it goes");
+    if (allowed && !file.replace(text)) file.report("cannot be written");
     return allowed;
 }

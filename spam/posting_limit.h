@@ -5,6 +5,8 @@
 // oldest making room.
 #pragma once
 
+#include "store/state_file.h"
+
 #include <ctime>
 #include <string>
 
@@ -14,7 +16,7 @@ constexpr char kPostingCountName[] = "posting.count";
 // Counts a post from `address` at `now` and returns true, or returns false
 // (and counts nothing) when the address has posted `limit` times within
 // `window` seconds. A record that cannot be read or kept lets the post go.
-bool allowPost(const char* stateDir, const std::string& address, std::time_t now, int limit, long window);
+bool allowPost(const DefenceRecords& records, const std::string& address, std::time_t now, int limit, long window);
 
 // The record's text after a post from `address` at `now`, for allowPost
 // and its tests; `*allowed` false when it was over the limit (the text is

@@ -12,32 +12,33 @@
 
 namespace {
 
-TokenVerdict checkToken(const SpamConfig& config, std::time_t now, const PostedForm& form) {
+TokenVerdict checkToken(const SpamConfig& config, const std::string& eventLog, std::time_t now, const PostedForm& form) {
     std::string secret = readSiteSecret(config.tokenSecretPath);
     if (secret.empty()) {
-        reportDefenceOff("no site secret there", config.tokenSecretPath);
+        reportDefenceOff("no site secret there", config.tokenSecretPath, eventLog);
         return TokenVerdict::Valid;
     }
     return checkFormToken(secret, form.board, now, config.tokenWait, form.token ? form.token : "");
 }
 
-bool isBanned(const SpamConfig& config, const PostedForm& form) {
+bool isBanned(const SpamConfig& config, const std::string& eventLog, const PostedForm& form) {
     std::string text;
     int read = readWholeFile(config.banListPath.c_str(), &text, kMaxBanListBytes);
     if (read < 0 && errno == EFBIG) {
         // No list the owner keeps grows this long; the post is not held up reading it.
-        reportDefenceOff("longer than 1 MiB, not read", config.banListPath);
+        reportDefenceOff("longer than 1 MiB, not read", config.banListPath, eventLog);
         return false;
     }
     if (read <= 0) {
-        reportDefenceOff("cannot be read", config.banListPath);
+        reportDefenceOff("cannot be read", config.banListPath, eventLog);
         return false;
     }
     BanList list;
     std::vector<std::string> unusable;
     list.parse(text, &unusable);
     for (const std::string& word : unusable) {
-        reportDefenceOff(("word left out, only ASCII and Hangul can be compared: " + word).c_str(), config.banListPath);
+        reportDefenceOff(("word left out, only ASCII and Hangul can be compared: " + word).c_str(), config.banListPath,
+                         eventLog);
     }
     if (list.bansAddress(form.visitor)) return true;
     for (const char* posted : form.texts) {
@@ -52,7 +53,7 @@ int linksIn(const PostedForm& form) {
 
 }  // namespace
 
-SpamVerdict checkPostedForm(const SpamConfig& config, const char* stateDir, std::time_t now, const PostedForm& form,
+SpamVerdict checkPostedForm(const SpamConfig& config, const DefenceRecords& records, std::time_t now, const PostedForm& form,
                             const char** defence) {
     const char* unused = nullptr;
     const char*& by = defence ? *defence : unused;
@@ -61,22 +62,22 @@ SpamVerdict checkPostedForm(const SpamConfig& config, const char* stateDir, std:
     by = "form_token";
     bool tokenOn = !config.tokenSecretPath.empty();
     if (tokenOn) {
-        TokenVerdict token = checkToken(config, now, form);
+        TokenVerdict token = checkToken(config, records.eventLog, now, form);
         if (token == TokenVerdict::TooSoon) return SpamVerdict::Wait;
         if (token != TokenVerdict::Valid) return SpamVerdict::SendAgain;
     }
     by = "link_limit";
     if (config.linkLimit >= 0 && linksIn(form) > config.linkLimit) return SpamVerdict::TooManyLinks;
     by = "ban_list";
-    if (!config.banListPath.empty() && isBanned(config, form)) return SpamVerdict::Banned;
+    if (!config.banListPath.empty() && isBanned(config, records.eventLog, form)) return SpamVerdict::Banned;
     by = "post_limit";
     if (form.newPost && config.postLimit > 0 &&
-        !allowPost(stateDir, form.visitor, now, config.postLimit, config.postWindow)) {
+        !allowPost(records, form.visitor, now, config.postLimit, config.postWindow)) {
         return SpamVerdict::Wait;
     }
     // Last, so a form refused above may be sent again once mended.
     by = "form_token";
-    if (tokenOn && form.token && useFormToken(stateDir, now, form.token) == TokenVerdict::Used) {
+    if (tokenOn && form.token && useFormToken(records, now, form.token) == TokenVerdict::Used) {
         return SpamVerdict::SendAgain;
     }
     by = nullptr;

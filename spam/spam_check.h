@@ -7,6 +7,7 @@
 #include <string>
 
 #include "config/spam_config.h"
+#include "store/state_file.h"
 
 enum class SpamVerdict { Pass, Wait, SendAgain, TooManyLinks, Duplicate, Banned };
 
@@ -21,11 +22,11 @@ struct PostedForm {
 
 // Every defence the configuration turns on but the duplicate check (which
 // runs under the board's lock): honeypot, token, links, ban list, posting
-// limit, and last the token's single use. `stateDir` is BBS_DIR.
+// limit, and last the token's single use, their records in `records`.
 // `defence` (when given) receives the name of the defence that refused,
 // for the owner's log: "honeypot", "form_token", "link_limit", "ban_list",
 // "post_limit".
-SpamVerdict checkPostedForm(const SpamConfig& config, const char* stateDir, std::time_t now, const PostedForm& form,
+SpamVerdict checkPostedForm(const SpamConfig& config, const DefenceRecords& records, std::time_t now, const PostedForm& form,
                             const char** defence = nullptr);
 
 // The error page's message for a refusal.

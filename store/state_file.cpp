@@ -1,5 +1,9 @@
 #include "store/state_file.h"
 
+#include <ctime>
+
+#include "events/event_log.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <sstream>
@@ -16,9 +20,9 @@ constexpr std::size_t kMaxStateBytes = 1024 * 1024;
 
 }  // namespace
 
-StateFile::StateFile(const char* stateDir, const char* name) {
-    if (stateDir[0] == '\0') return;
-    dir_ = std::string(stateDir) + kThrottleDirName;
+StateFile::StateFile(const DefenceRecords& records, const char* name) : eventLog_(records.eventLog) {
+    if (records.stateDir.empty()) return;
+    dir_ = records.stateDir + kThrottleDirName;
     path_ = dir_ + name;
     lockPath_ = path_ + ".lock";
     scratchPath_ = path_ + ".new";
@@ -47,7 +51,7 @@ int StateFile::read(std::string* text) {
         // (the lock is ours), so that a second read in this request finds a
         // fresh record rather than saying so again; the change writes it anew.
         std::string().swap(*text);
-        reportDefenceOff("longer than any such record, read as damaged", path_);
+        report("longer than any such record, read as damaged");
         replace(std::string());
         return 1;
     }
@@ -64,7 +68,7 @@ bool StateFile::replace(const std::string& text) {
 
 bool StateFile::lockAndRead(std::string* text) {
     if (lock() && read(text) >= 0) return true;
-    reportDefenceOff("cannot be read", path_);
+    report("cannot be read");
     return false;
 }
 
@@ -80,6 +84,9 @@ std::vector<std::string> recordLines(const std::string& record, const char* head
     return lines;
 }
 
-void reportDefenceOff(const char* what, const std::string& path) {
+void StateFile::report(const char* what) const { reportDefenceOff(what, path_, eventLog_); }
+
+void reportDefenceOff(const char* what, const std::string& path, const std::string& eventLog) {
     std::fprintf(stderr, "gesipan: %s: %s; that defence was off for this post\n", path.c_str(), what);
+    logEvent(eventLog, Event{std::time(nullptr), "defence_off", 0, 0, "", path + ": " + what});
 }

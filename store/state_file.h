@@ -13,10 +13,17 @@
 // The directory under BBS_DIR of the defences' and the guessing limit's records.
 constexpr char kThrottleDirName[] = "throttle/";
 
+// Where the defences keep their records, and where what they notice goes
+// besides standard error.
+struct DefenceRecords {
+    std::string stateDir;  // BBS_DIR as configured
+    std::string eventLog;  // the owner's event log; empty: none
+};
+
 class StateFile {
 public:
-    // `stateDir` is BBS_DIR as configured; `name` the file's name.
-    StateFile(const char* stateDir, const char* name);
+    // `name` is the file's name in the records' "throttle/".
+    StateFile(const DefenceRecords& records, const char* name);
     ~StateFile();
     StateFile(const StateFile&) = delete;
     StateFile& operator=(const StateFile&) = delete;
@@ -38,18 +45,23 @@ public:
 
     const std::string& path() const { return path_; }
 
+    // Says that this file kept its defence off: reportDefenceOff.
+    void report(const char* what) const;
+
 private:
     std::string dir_;
     std::string path_;
     std::string lockPath_;
     std::string scratchPath_;
+    std::string eventLog_;
     bool usable_ = false;
     int lockFd_ = -1;
 };
 
-// One line on standard error (the web server's error log) saying that a
-// defence's file was damaged or could not be kept, and so the defence was off.
-void reportDefenceOff(const char* what, const std::string& path);
+// One line on standard error (the web server's error log), and one event
+// of the owner's log when there is one, saying that a defence's file was
+// damaged or could not be kept, and so the defence was off.
+void reportDefenceOff(const char* what, const std::string& path, const std::string& eventLog);
 
 // The lines of a record after its first line `head`. `*damaged` when the
 // head differs or the last line is unended; a wrong head gives no lines.

@@ -33,7 +33,7 @@ protected:
     }
     void writeConfig(const std::string& lines) {
         site.writeConfig("BASE_DIR /bbs/\nBBS_DIR " + site.bbsDir() + "\nEMAIL admin@example.org\nPassword secret\n" +
-                         "LINK_LIMIT 1\nHONEYPOT on\n" + lines + "1 t.gif\n2 t.gif\n");
+                         "LINK_LIMIT 1\nHONEYPOT on\nPOST_LIMIT 5 600\n" + lines + "1 t.gif\n2 t.gif\n");
     }
     CgiResult run(const std::string& program, const std::string& query, const std::string& body = "",
                   const std::string& contentLength = "") {
@@ -117,21 +117,27 @@ TEST_F(Events, EveryKindIsLoggedAndAnsweredWithItsStatus) {
     EXPECT_EQ(statusOf(run("SavePage", "BoardNum=1&TextNum=-1", postForm("x"))), "500 Internal Server Error");
     EXPECT_EQ(events().back().kind, "damaged");
 
+    // A defence's record found damaged.
+    writeFile(site.bbsDir() + "throttle/posting.count", "not a record\n");
+    run("SavePage", "BoardNum=2&TextNum=-1", postForm("y"));
+    EXPECT_EQ(events()[events().size() - 2].kind, "defence_off");
+    EXPECT_NE(events()[events().size() - 2].detail.find("posting.count: damaged"), std::string::npos);
+    EXPECT_EQ(events().back().kind, "post");
+
     // The owner's erase, and the table that shows them all.
-    site.writeBoardFile(2, "guestbook.dat", indexOfMessages(1, 2));
-    site.writeBoardFile(2, "guestbook1.html", "b");
     ToolResult erased = runTool(site, "erase 2 1");
     EXPECT_EQ(erased.status, 0) << erased.err;
     EXPECT_EQ(events().back().kind, "erase");
     EXPECT_EQ(events().back().address, "gesipan");
     ToolResult table = runTool(site, "events");
     EXPECT_EQ(table.status, 0) << table.err;
-    for (const char* kind : {"post", "edit", "wrong_password", "refused", "erase", "locked_out", "damaged"}) {
+    for (const char* kind : {"post", "edit", "wrong_password", "refused", "erase", "locked_out", "damaged", "defence_off"}) {
         EXPECT_NE(table.out.find(kind), std::string::npos) << kind << "\n" << table.out;
     }
     EXPECT_NE(table.out.find("link_limit"), std::string::npos);
-    ToolResult board2 = runTool(site, "events --board 2 --json");
-    EXPECT_EQ(board2.out, eventLine(events().back()));
+    std::string board2;
+    for (const Event& event : events()) board2 += event.board == 2 ? eventLine(event) : "";
+    EXPECT_EQ(runTool(site, "events --board 2 --json").out, board2);
     EXPECT_EQ(runTool(site, "events --since 1h").out, table.out);
     ToolResult later = runTool(site, "events --since 2999-01-01");
     EXPECT_EQ(later.out.find('\n'), later.out.size() - 1) << "the heading alone";

@@ -729,6 +729,7 @@ bool waitFor(State state, int seconds) {
 TEST(Responder, NoBytesOnTheSocketKillAWorker) {
     ScratchSite site;
     prepareSite(site);
+    site.writeConfig(siteConfig("secret", false) + "EVENT_LOG ../events.log\n");
     ResponderProcess responder(site.cgiBin(), 1, {}, false, {"--header-timeout", "1"});
     const pid_t worker = responder.workers().at(0);
     const std::string listing = fcgiRequestBytes(paramsOf("ListPage", kListQuery), "");
@@ -795,6 +796,8 @@ TEST(Responder, NoBytesOnTheSocketKillAWorker) {
     // Every connection given up on is counted, with why.
     EXPECT_EQ(countOf(errors, "connection dropped: "), dropped) << errors;
     EXPECT_EQ(countOf(errors, "dropped: a parameter length past the end"), 4u) << errors;
+    // And each is an event of the owner's log.
+    EXPECT_EQ(countOf(readFile(site.root() + "/events.log"), "\"event\":\"dropped\""), dropped);
 }
 
 TEST(Responder, OneRequestAtATimeOnAConnectionAndPipelinedRequestsInOrder) {

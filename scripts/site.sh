@@ -127,6 +127,20 @@ board_dirs() {
     }'
 }
 
+# A directory only the web user writes in, made when missing; never
+# followed through a link.
+ready_web_dir() {  # directory
+  if [ -L "$1" ]; then
+    echo "site: $1 is a symbolic link; left as it is" >&2
+    return 0
+  fi
+  mkdir -p "$1"
+  if [ -n "$web_user" ]; then
+    chown -R "$web_user:$web_group" "$1"
+    chmod 750 "$1"
+  fi
+}
+
 # The board directories for the web user, the guessing limit's directory,
 # and the title images not drawn yet. Changes no file the programs use, so
 # it may run while the site serves.
@@ -163,28 +177,10 @@ ready_boards() {
   done <<<"$boards"
   # The guessing limit keeps its count here; the programs never make it, and
   # without it they count nothing.
-  local throttle="$root/boards/throttle"
-  if [ -L "$throttle" ]; then
-    echo "site: $throttle is a symbolic link; left as it is" >&2
-  else
-    mkdir -p "$throttle"
-    if [ -n "$web_user" ]; then
-      chown -R "$web_user:$web_group" "$throttle"
-      chmod 750 "$throttle"
-    fi
-  fi
+  ready_web_dir "$root/boards/throttle"
   # The owner's event log (EVENT_LOG ../log/events.log), appended to by
   # the pages as the web user.
-  local log="$root/log"
-  if [ -L "$log" ]; then
-    echo "site: $log is a symbolic link; left as it is" >&2
-  else
-    mkdir -p "$log"
-    if [ -n "$web_user" ]; then
-      chown "$web_user:$web_group" "$log"
-      chmod 750 "$log"
-    fi
-  fi
+  ready_web_dir "$root/log"
   if [ ${#title_args[@]} -eq 0 ]; then
     echo "site: GuestBook.conf names no board; add a line such as \"1 title1.gif\"" >&2
   fi

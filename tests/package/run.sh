@@ -242,7 +242,7 @@ if [ -x /usr/sbin/apache2 ]; then
     echo "Listen 127.0.0.1:$(other_port)"
     echo "PidFile $scratch/apache/httpd.pid"
     echo "ErrorLog $scratch/apache/error.log"
-    for module in mpm_event authz_core alias mime headers proxy proxy_fcgi; do
+    for module in mpm_event authz_core alias mime headers proxy proxy_fcgi reqtimeout; do
       echo "LoadModule ${module}_module /usr/lib/apache2/modules/mod_$module.so"
     done
     echo "Include /etc/apache2/conf-available/gesipan.conf"

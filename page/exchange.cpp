@@ -57,14 +57,16 @@ int runAsCgi(const PageProgram& page) {
     SiteConfigCache site;
     Response response;
     int status = servePage(page, request, site, response);
+    // A server may end a CGI program the moment it has the page (lighttpd
+    // sends SIGTERM once standard output closes): the committed change is
+    // finished first, in a few milliseconds, rather than left to the next
+    // request. Ignored before the page goes out, so no end of it comes in
+    // between.
+    std::signal(SIGTERM, SIG_IGN);
+    std::signal(SIGHUP, SIG_IGN);
     writeAll(STDOUT_FILENO, response.bytes().data(), response.bytes().size());
     if (response.outOfMemory()) writeAll(STDOUT_FILENO, Response::kOutOfMemory, sizeof Response::kOutOfMemory - 1);
     endStandardOutput();
-    // A server may end a CGI program once it has the page (lighttpd sends
-    // SIGTERM): the committed change is finished first, in a few
-    // milliseconds, rather than left to the next request.
-    std::signal(SIGTERM, SIG_IGN);
-    std::signal(SIGHUP, SIG_IGN);
     response.runAfterSending();
     return status;
 }

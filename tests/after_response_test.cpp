@@ -4,6 +4,7 @@
 // Outside a request (the operator's tool) the change is carried out at once.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <fcntl.h>
 #include <string>
 #include <sys/wait.h>
@@ -119,3 +120,50 @@ TEST_F(AfterResponse, WorkNeverRunIsFinishedByTheNextLockHolder) {
 }
 
 }  // namespace
+
+// As lighttpd does: SIGTERM the moment the page's standard output ends. The
+// program finishes its committed change all the same, every time; strace
+// holds it for a while right after it lets its standard output go, where
+// an end would find it soonest.
+TEST(AfterResponseOfACgiProgram, AnEndSentAsThePageClosesStillLetsTheChangeFinish) {
+    ScratchSite site;
+    site.writeStandardConfig();
+    site.boardDir(1);
+    const std::string body = "name=n&email=&homepage=&subject=s&body=b";
+    const std::string length = "CONTENT_LENGTH=" + std::to_string(body.size());
+    for (int post = 1; post <= 5; ++post) {
+        int in[2];
+        int out[2];
+        ASSERT_EQ(::pipe(in), 0);
+        ASSERT_EQ(::pipe(out), 0);
+        pid_t child = ::fork();
+        if (child == 0) {
+            ::dup2(in[0], STDIN_FILENO);
+            ::dup2(out[1], STDOUT_FILENO);
+            for (int fd : {in[0], in[1], out[0], out[1]}) ::close(fd);
+            if (::chdir(site.cgiBin().c_str()) != 0) ::_exit(127);
+            const std::string program = programPath("SavePage");
+            // -D: strace out of the way, the program keeps this process's id.
+            const char* argv[] = {"/usr/bin/strace", "-D", "-qq", "-o", "/dev/null", "-e", "trace=dup2",
+                                  "-e", "inject=dup2:delay_exit=300000", program.c_str(), nullptr};
+            char* env[] = {const_cast<char*>("QUERY_STRING=BoardNum=1&TextNum=-1"), const_cast<char*>(length.c_str()),
+                           const_cast<char*>("REQUEST_METHOD=POST"), nullptr};
+            ::execve(argv[0], const_cast<char**>(argv), env);
+            ::_exit(127);
+        }
+        ::close(in[0]);
+        ::close(out[1]);
+        ASSERT_EQ(::write(in[1], body.data(), body.size()), static_cast<ssize_t>(body.size()));
+        ::close(in[1]);
+        char chunk[4096];
+        while (::read(out[0], chunk, sizeof chunk) > 0) {
+        }
+        ::kill(child, SIGTERM);
+        ::close(out[0]);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        EXPECT_FALSE(site.boardFileExists(1, "guestbook.redo")) << "post " << post;
+        // TextCount, the header's second field: the post counted.
+        EXPECT_EQ(fieldAt(site.readBoardFile(1, "guestbook.dat"), 10, 10), std::to_string(post)) << "post " << post;
+    }
+}
